@@ -1,0 +1,104 @@
+#include "cli/run.h"
+
+#include "store/exit.h"
+#include "store/lock.h"
+#include "store/nvram.h"
+#include "writers/writers.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+int preserve_format = 0;
+int current_option = 0;
+
+namespace {
+
+const char kOptions[] = "AabeFnugxvlGsK";
+
+void write_all_settings()
+{
+    write_enclosure_settings_to_fs();
+    write_network_settings_to_fs();
+    write_user_settings_to_fs();
+    write_group_settings_to_fs();
+    write_blade_signatures_to_fs();
+    write_urb_settings_to_fs();
+    write_fw_mgmt_settings_to_fs();
+    write_kat_info_to_fs();
+}
+
+// One option: its load, then its writers in their order.
+void act_on(int option)
+{
+    if (option == 's') {
+        preserve_format = 1;
+        return;
+    }
+    if (option == '?') {
+        usage();
+        return;
+    }
+    nvram_load(option, nullptr);
+    switch (option) {
+    case 'A': nvram_store(nullptr); write_all_settings(); break;
+    case 'a': write_all_settings(); break;
+    case 'b': write_bay_settings_to_fs(); break;
+    case 'e': write_enclosure_settings_to_fs(); break;
+    case 'F': write_fw_mgmt_settings_to_fs(); break;
+    case 'n': write_network_settings_to_fs(); break;
+    case 'u': write_user_settings_to_fs(); write_group_settings_to_fs(); break;
+    case 'g': write_group_settings_to_fs(); break;
+    case 'x': write_blade_signatures_to_fs(); write_fw_mgmt_settings_to_fs(); break;
+    case 'v': write_mln_settings_to_fs(); break;
+    case 'l': write_ldap_settings_to_fs(); break;
+    case 'G': write_ldap_group_settings_to_fs(); break;
+    case 'K': write_kat_info_to_fs(); break;
+    default: break;
+    }
+}
+
+} // namespace
+
+void usage(void)
+{
+    static const char *const lines[] = {
+        "cfgpull: Read settings from NVRAM and store in fs\n",
+        "\t-A, \tdo all settings, truncate pad in nvram\n",
+        "\t-a, \tdo all settings\n",
+        "\t-b, \tdo only bayconf settings\n",
+        "\t-e, \tdo only enclosure settings\n",
+        "\t-n, \tdo only network settings\n",
+        "\t-u, \tdo only user and group settings\n",
+        "\t-x, \tdo only blade signatures\n",
+        "\t-v, \tdo only MLN settings\n",
+        "\t-l, \tdo only ldapconf settings\n",
+        "\t-G, \tdo only ldapgroup settings\n",
+        "\t-F, \tdo only fw_mgmt settings\n",
+        "\t-K, \tdo only KAT info\n",
+        "\t-???, \tetc.\n",
+    };
+    for (const char *line : lines)
+        std::fputs(line, stderr);
+}
+
+void cleanup_and_exit(int status)
+{
+    env_lock_release(nullptr);
+    end_run(status);
+}
+
+int cfgpull_main(int argc, char **argv)
+{
+    if (argc < 2) {
+        usage();
+        return 0;
+    }
+    env_lock_acquire(nullptr);
+    int c;
+    while ((c = getopt(argc, argv, kOptions)) != -1) {
+        current_option = c;
+        act_on(current_option);
+    }
+    cleanup_and_exit(0);
+}

@@ -1,0 +1,77 @@
+// The module's platform: the management library's operations and every
+// contact with the world outside this program. The sim flavour resolves
+// module paths inside $CFGPULL_SIM_ROOT and simulates the library and the
+// I2C bus; the target flavour uses the board's devices and libraries.
+#pragma once
+
+#include <cstddef>
+#include <pwd.h>
+#include <string>
+#include <sys/types.h>
+
+// Management platform library (C linkage, as the board's libmgmt exports it).
+extern "C" {
+
+// Status record of a management module; bytes 6 and 11 are what we test.
+struct em_status {
+    unsigned char bytes[64];
+};
+
+// Baud-rate record of the console; the first word is the current rate.
+struct zelmar_baudrate_info {
+    int baudrate;
+    int reserved[7];
+};
+
+// Lock-state record for lock_file_rw/unlock_file.
+struct mgmt_file_lock {
+    int state[8];
+};
+
+int get_fips_mode_no_auth(int *fips_mode);
+int lock_file_rw(int fd, struct mgmt_file_lock *lock);
+int unlock_file(int fd, struct mgmt_file_lock *lock);
+int em_openssl_make_salt(char *salt, int size, int kind);
+int em_openssl_make_fips_salt(char *salt, int size, int kind);
+int get_rand_password(char *buffer, int size);
+void *em_safe_memset(void *buffer, int value, size_t length);
+int is_login_allowed(void);
+int get_em_id(void);
+int get_em_status(int em_id, struct em_status *status);
+int em_failover(void);
+int enc_reboot(int delay);
+int get_zelmar_baudrate_info(struct zelmar_baudrate_info *info);
+int sendKillSignalToGetty(void);
+int validate_baudrate(int baudrate);
+int ip_helper_ntop(int family, const void *address, char *text, int size);
+int writeDbgMsgToLogFile(const char *log_file, const char *source, int line, const char *function,
+                         const char *format, ...) __attribute__((format(printf, 5, 6)));
+int set_sock_cloexec(int fd, int on);
+int _close_sock(int *fd, const char *name, const char *source, int line);
+
+// fipscheck: non-zero when the system is configured for FIPS mode.
+int FIPSCHECK_fips_mode_configured(void);
+}
+
+namespace platform {
+
+// The path to use for an absolute module path ("/dev/env", "/etc/passwd").
+std::string path(const char *module_path);
+
+int open(const char *module_path, int flags, mode_t mode = 0);
+
+// One syslog entry, opened and closed around the message.
+void log(const char *ident, int facility, int priority, const char *text);
+
+struct passwd *getpwnam(const char *name);
+int system(const char *command);
+unsigned sleep(unsigned seconds);
+
+// The I2C bus behind /dev/i2c0.
+int i2c_open();
+int i2c_select(int fd, int address);  // ioctl I2C_SLAVE
+ssize_t i2c_read(int fd, void *buffer, std::size_t length);
+ssize_t i2c_write(int fd, const void *buffer, std::size_t length);
+void i2c_close(int fd);
+
+} // namespace platform

@@ -1,0 +1,151 @@
+#include "store/nvram.h"
+
+#include "platform/platform.h"
+#include "settings/factory.h"
+#include "settings/migrate.h"
+#include "store/exit.h"
+#include "store/lock.h"
+#include "store/log.h"
+#include "store/write_all.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+unsigned char settings_image[settings::IMAGE_SIZE];
+unsigned char raw_nvram_image[RAW_IMAGE_SIZE];
+
+namespace {
+
+const char kDevice[] = "/dev/env";
+constexpr settings::Field kPad = settings::F("pad");
+constexpr settings::Field kMagic = settings::F("magic");
+constexpr settings::Field kVersion = settings::F("version");
+
+// Reads the whole device into raw_nvram_image or ends the run.
+void read_device(int *slot)
+{
+    int fd = platform::open(kDevice, O_RDONLY);
+    if (fd < 0) {
+        std::puts("Can't open /dev/env");
+        env_lock_release(slot);
+        end_run(1);
+    }
+    flock(fd, LOCK_EX);
+    ssize_t n = ::read(fd, raw_nvram_image, RAW_IMAGE_SIZE);
+    flock(fd, LOCK_UN);
+    ::close(fd);
+    if (n != static_cast<ssize_t>(RAW_IMAGE_SIZE)) {
+        std::puts("Error reading from NVRAM");
+        env_lock_release(slot);
+        end_run(1);
+    }
+}
+
+[[noreturn]] void write_failed(int *slot, const char *message, int step, int err)
+{
+    std::puts(message);
+    log_event(LOG_ERR, "NVRAM write failed: %d:%d\n", step, err);
+    env_lock_release(slot);
+    end_run(-1);
+}
+
+} // namespace
+
+DecodeResult decode_raw_image(unsigned char *raw, unsigned char *image)
+{
+    DecodeResult result{0, -1};
+    for (std::size_t i = 0; i < NVRAM_BLOCKS; ++i) {
+        unsigned char *codeword = raw + i * RS_N;
+        int n = rs_decode(codeword);
+        if (n < 0) {
+            result.failed_block = static_cast<int>(i);
+            return result;
+        }
+        std::memcpy(image + i * RS_K, codeword, RS_K);
+        result.corrected += n;
+    }
+    return result;
+}
+
+void zero_pad(unsigned char *image)
+{
+    std::memset(image + kPad.offset, 0, kPad.width());
+}
+
+void encode_image(unsigned char *image, unsigned char *raw)
+{
+    zero_pad(image);
+    for (std::size_t i = 0; i < NVRAM_BLOCKS; ++i) {
+        unsigned char *codeword = raw + i * RS_N;
+        std::memcpy(codeword, image + i * RS_K, RS_K);
+        rs_encode(codeword, codeword + RS_K);
+    }
+}
+
+bool magic_accepted(const unsigned char *image)
+{
+    const unsigned char *m = image + kMagic.offset;
+    if (std::memcmp(m, "ZRN", 3) == 0 || std::memcmp(m, "002", 3) == 0)
+        return true;
+    char text[4] = {static_cast<char>(m[0]), static_cast<char>(m[1]), static_cast<char>(m[2]), '\0'};
+    return std::atoi(text) != 0;
+}
+
+void nvram_store(int *slot)
+{
+    encode_image(settings_image, raw_nvram_image);
+    int fd = platform::open(kDevice, O_WRONLY);
+    if (fd < 0)
+        write_failed(slot, "Can't open /dev/env", 267, errno);
+    flock(fd, LOCK_EX);
+    // A short write would leave a mix of old and new codewords: not a success.
+    int err = write_all(fd, raw_nvram_image, RAW_IMAGE_SIZE);
+    flock(fd, LOCK_UN);
+    ::close(fd);
+    if (err != 0)
+        write_failed(slot, "Write to /dev/env failed", 279, err);
+}
+
+void nvram_load(int option, int *slot)
+{
+    read_device(slot);
+
+    DecodeResult decoded = decode_raw_image(raw_nvram_image, settings_image);
+    if (decoded.failed_block >= 0) {
+        log_event(LOG_NOTICE, "NVRAM block %d failed check\n", decoded.failed_block);
+        factory_restore(option, slot);
+        return;
+    }
+    if (decoded.corrected > 0) {
+        std::printf("Correctable errors: %d, no uncorrectable errors found.\n", decoded.corrected);
+        nvram_store(slot);
+        std::puts("NVRAM cleaned.");
+    }
+
+    if (!magic_accepted(settings_image)) {
+        const unsigned char *m = settings_image + kMagic.offset;
+        log_event(LOG_NOTICE, "NVRAM is unformatted or corrupted (%02X%02X%02X).\n", m[0], m[1], m[2]);
+        factory_restore(option, slot);
+    }
+
+    unsigned version = settings::get_u(settings_image, kVersion);
+    if (version > settings::CURRENT_VERSION && std::memcmp(settings_image + kMagic.offset, "002", 3) == 0) {
+        settings::set_u(settings_image, kVersion, settings::CURRENT_VERSION);
+        zero_pad(settings_image);
+        nvram_store(slot);
+        log_event(LOG_NOTICE, "NVRAM downgraded to version %d", settings::CURRENT_VERSION);
+    } else if (version < settings::CURRENT_VERSION && preserve_format) {
+        nvram_migrate(slot);
+    }
+
+    if (settings::get_u(settings_image, kVersion) == settings::CURRENT_VERSION || !preserve_format)
+        return;
+    log_event(LOG_NOTICE, "NVRAM format could not be preserved.\n");
+    factory_restore(option, slot);
+}

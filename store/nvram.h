@@ -1,0 +1,39 @@
+// Moving the settings between /dev/env and the in-memory settings image.
+#pragma once
+
+#include "settings/layout.h"
+#include "store/rs.h"
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr std::size_t NVRAM_BLOCKS = 49;
+inline constexpr std::size_t RAW_IMAGE_SIZE = NVRAM_BLOCKS * RS_N;  // 12495
+static_assert(settings::IMAGE_SIZE == NVRAM_BLOCKS * RS_K);
+
+// Process-wide buffers: every load overwrites them, the writers read the image.
+extern unsigned char settings_image[settings::IMAGE_SIZE];
+extern unsigned char raw_nvram_image[RAW_IMAGE_SIZE];
+
+// Set by -s: older images are migrated, unkeepable ones replaced.
+extern int preserve_format;
+
+// Corrects every codeword of `raw` in place and copies the data bytes to
+// `image`, stopping at the first uncorrectable codeword.
+struct DecodeResult {
+    int corrected;     // bytes corrected in the blocks decoded
+    int failed_block;  // first uncorrectable block, or -1
+};
+DecodeResult decode_raw_image(unsigned char *raw, unsigned char *image);
+
+// Zeroes the image's pad and encodes all of it into `raw`.
+void encode_image(unsigned char *image, unsigned char *raw);
+
+// "ZRN", "002" or three characters atoi reads as non-zero.
+bool magic_accepted(const unsigned char *image);
+
+// Zeroes the tail that holds no setting.
+void zero_pad(unsigned char *image);
+
+void nvram_load(int option, int *env_lock_fd);
+void nvram_store(int *env_lock_fd);

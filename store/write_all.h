@@ -1,0 +1,7 @@
+#pragma once
+
+#include <cstddef>
+
+// Writes every byte, resuming after partial writes and EINTR. Returns 0, or
+// the errno of the failure (ENOSPC when a write makes no progress).
+int write_all(int fd, const void *data, std::size_t length);
