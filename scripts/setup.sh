@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs the Debian packages the build, the tests and the demo need.
+set -e
+PACKAGES="cmake g++ make zlib1g-dev libcrypt-dev libgtest-dev libbenchmark-dev libfec-dev
+u-boot-tools snmpd nlohmann-json3-dev"
+missing=""
+for p in $PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
+fi

@@ -1,0 +1,16 @@
+#!/bin/sh
+# Sets up, builds and runs the whole test suite: the normal build and the
+# AddressSanitizer + UndefinedBehaviorSanitizer build.
+set -e
+cd "$(dirname "$0")/.."
+sh scripts/setup.sh
+JOBS=$(nproc)
+for flavour in sim sanitize; do
+    dir=build/$flavour
+    extra=""
+    [ "$flavour" = sanitize ] && extra="-DCFGPULL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+    cmake -S . -B "$dir" $extra >/dev/null
+    cmake --build "$dir" -j "$JOBS"
+    echo "== tests: $flavour"
+    ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$dir" -j "$JOBS" --output-on-failure
+done
