@@ -1,0 +1,345 @@
+// CCSDS (255,223) Reed-Solomon code with dual-basis symbols.
+//
+// Field GF(2^8) with polynomial x^8+x^7+x^2+x+1 (0x187); generator roots
+// alpha^(11*j) for j = 112..143.  Codeword byte m is the coefficient of
+// x^(254-m); bytes 0..222 are data, 223..254 check bytes.
+//
+// Speed notes.  The dual-basis map is linear over GF(2) (an XOR of table
+// rows per set bit), so conv(a ^ b) == conv(a) ^ conv(b).  Polynomial
+// division by g(x) only ever XORs multiples of g(x) into the dividend, so it
+// can run directly on dual-basis bytes with a table that, for a dual-basis
+// feedback byte f, holds dual(conv(f) * g_k) for the 32 lower coefficients of
+// g(x).  Encoding is that division (no representation conversion at all), and
+// the check of a received word is the same division: the remainder of a
+// codeword is zero.  When it is not zero the 32 syndromes are computed from
+// the 32-byte remainder (c(x) = q(x)g(x) + r(x), and g vanishes at the roots)
+// rather than from all 255 bytes.
+//
+// The 32-byte shift register is held in four 64-bit words with register byte
+// j at bits 8*(j%8) of word j/8.  The layout is defined by shifts only, never
+// by memory order, so the code behaves the same on big- and little-endian
+// hosts, and it needs no intrinsics.
+#include "store/rs.h"
+
+#include <cstdint>
+#include <mutex>
+
+std::atomic<int> rs_initialised{0};
+
+namespace {
+
+constexpr int NN = 255;               // field elements minus one; codeword length
+constexpr int A0 = NN;                // logarithm marker for the zero element
+constexpr unsigned FIELD_POLY = 0x187;
+constexpr int FCR = 112;              // first consecutive root (in units of PRIM)
+constexpr int PRIM = 11;              // root spacing
+constexpr int NROOTS = static_cast<int>(RS_PARITY);
+constexpr int KK = static_cast<int>(RS_K);
+constexpr int TT = NROOTS / 2;        // correctable byte errors
+constexpr unsigned char TAL[8] = {0x8D, 0xEF, 0xEC, 0x86, 0xFA, 0x99, 0xAF, 0x7B};
+
+struct Tables {
+    unsigned char alpha_to[NN + 1];      // alpha^e for e = 0..254; [255] = 0
+    unsigned char index_of[NN + 1];      // logarithm; index_of[0] = A0
+    unsigned char exp2[2 * NN];          // alpha^(e mod 255) for e = 0..509
+    unsigned char genpoly[NROOTS + 1];   // g(x) coefficients of x^0..x^32, log form
+    unsigned char to_dual[256];          // conventional -> dual basis
+    unsigned char from_dual[256];        // dual basis -> conventional
+    int iprim;                           // inverse of PRIM modulo 255 (116)
+    unsigned char root_log[NROOTS];      // log of the j-th root of g(x)
+    unsigned char synd_exp[NROOTS][NROOTS];  // (root_log[k] * d) mod 255
+    // feed[f][w]: for dual-basis feedback byte f, register bytes 8w..8w+7 of
+    // dual(conv(f) * g_(31-j)), j = register byte index.
+    std::uint64_t feed[256][4];
+};
+
+Tables tab;
+
+// Subtract-and-fold reduction modulo 255 (for non-negative x).
+inline int modnn(int x) {
+    while (x >= NN) {
+        x -= NN;
+        x = (x >> 8) + (x & NN);
+    }
+    return x;
+}
+
+// Poly-form multiply, table lookups only.
+inline unsigned gmul(unsigned a, unsigned b) {
+    if (a == 0 || b == 0) return 0;
+    return tab.exp2[tab.index_of[a] + tab.index_of[b]];
+}
+
+void build_tables() {
+    Tables &t = tab;
+
+    // Field tables.
+    unsigned sr = 1;
+    for (int i = 0; i < NN; i++) {
+        t.alpha_to[i] = static_cast<unsigned char>(sr);
+        t.index_of[sr] = static_cast<unsigned char>(i);
+        sr <<= 1;
+        if (sr & 0x100) sr ^= FIELD_POLY;
+    }
+    t.alpha_to[A0] = 0;
+    t.index_of[0] = static_cast<unsigned char>(A0);
+    for (int e = 0; e < 2 * NN; e++) t.exp2[e] = t.alpha_to[e % NN];
+
+    // Generator polynomial, built in poly form, then stored in log form.
+    unsigned char g[NROOTS + 1] = {1};
+    for (int i = 0; i < NROOTS; i++) {
+        int root = modnn(PRIM * (FCR + i));
+        t.root_log[i] = static_cast<unsigned char>(root);
+        g[i + 1] = 1;
+        for (int j = i; j > 0; j--) {
+            unsigned term = g[j] ? t.alpha_to[modnn(t.index_of[g[j]] + root)] : 0;
+            g[j] = static_cast<unsigned char>(g[j - 1] ^ term);
+        }
+        g[0] = t.alpha_to[modnn(t.index_of[g[0]] + root)];
+    }
+    for (int i = 0; i <= NROOTS; i++) t.genpoly[i] = t.index_of[g[i]];
+    for (int k = 0; k < NROOTS; k++)
+        for (int d = 0; d < NROOTS; d++) t.synd_exp[k][d] = static_cast<unsigned char>(modnn(t.root_log[k] * d));
+
+    // Dual-basis tables.
+    for (unsigned s = 0; s < 256; s++) {
+        unsigned d = 0;
+        for (int b = 0; b < 8; b++)
+            if (s & (1u << b)) d ^= TAL[7 - b];
+        t.to_dual[s] = static_cast<unsigned char>(d);
+    }
+    for (unsigned s = 0; s < 256; s++) t.from_dual[t.to_dual[s]] = static_cast<unsigned char>(s);
+
+    // Inverse of the root spacing.
+    t.iprim = 1;
+    while ((t.iprim * PRIM) % NN != 1) t.iprim++;
+
+    // Feedback-tap rows for the dual-basis shift register.
+    for (unsigned f = 0; f < 256; f++) {
+        unsigned fc = t.from_dual[f];
+        std::uint64_t w[4] = {0, 0, 0, 0};
+        for (int j = 0; j < NROOTS; j++) {
+            unsigned gk = g[NROOTS - 1 - j];
+            std::uint64_t v = t.to_dual[gmul(fc, gk)];
+            w[j >> 3] |= v << (8 * (j & 7));
+        }
+        for (int k = 0; k < 4; k++) t.feed[f][k] = w[k];
+    }
+}
+
+inline void ensure_init() {
+    if (!rs_initialised.load(std::memory_order_acquire)) rs_init();
+}
+
+struct Reg {
+    std::uint64_t w0, w1, w2, w3;
+};
+
+// Runs the division of the 223 bytes at p (dual basis) by g(x); returns the
+// 32-byte register, which then holds the check bytes of p.
+inline Reg divide(const unsigned char *p) {
+    std::uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0;
+    for (int i = 0; i < KK; i++) {
+        const std::uint64_t *t = tab.feed[(p[i] ^ r0) & 0xFF];
+        r0 = ((r0 >> 8) | (r1 << 56)) ^ t[0];
+        r1 = ((r1 >> 8) | (r2 << 56)) ^ t[1];
+        r2 = ((r2 >> 8) | (r3 << 56)) ^ t[2];
+        r3 = (r3 >> 8) ^ t[3];
+    }
+    return Reg{r0, r1, r2, r3};
+}
+
+inline std::uint64_t load8(const unsigned char *p) {
+    std::uint64_t v = 0;
+    for (int k = 0; k < 8; k++) v |= static_cast<std::uint64_t>(p[k]) << (8 * k);
+    return v;
+}
+
+inline void store8(unsigned char *p, std::uint64_t v) {
+    for (int k = 0; k < 8; k++) p[k] = static_cast<unsigned char>(v >> (8 * k));
+}
+
+// Remainder of the whole codeword (dual basis), as register words.
+inline Reg remainder(const unsigned char *cw) {
+    Reg r = divide(cw);
+    r.w0 ^= load8(cw + KK);
+    r.w1 ^= load8(cw + KK + 8);
+    r.w2 ^= load8(cw + KK + 16);
+    r.w3 ^= load8(cw + KK + 24);
+    return r;
+}
+
+inline bool is_zero(const Reg &r) { return (r.w0 | r.w1 | r.w2 | r.w3) == 0; }
+
+// Full decoding once the remainder is known to be non-zero.
+int correct(unsigned char *cw, const Reg &rem) {
+    const Tables &t = tab;
+
+    // Conventional remainder coefficients, highest degree (x^31) first.
+    unsigned char rbytes[NROOTS];
+    store8(rbytes, rem.w0);
+    store8(rbytes + 8, rem.w1);
+    store8(rbytes + 16, rem.w2);
+    store8(rbytes + 24, rem.w3);
+    // Non-zero conventional coefficients in log form, with their degrees.
+    unsigned char rlog[NROOTS];
+    unsigned char rdeg[NROOTS];
+    int nr = 0;
+    for (int j = 0; j < NROOTS; j++) {
+        unsigned v = t.from_dual[rbytes[j]];
+        if (v == 0) continue;
+        rlog[nr] = t.index_of[v];
+        rdeg[nr] = static_cast<unsigned char>(NROOTS - 1 - j);
+        nr++;
+    }
+
+    // Syndromes S_k = r(root_k), poly form; independent lookups, no Horner chain.
+    unsigned char s[NROOTS];
+    for (int k = 0; k < NROOTS; k++) {
+        const unsigned char *ex = t.synd_exp[k];
+        unsigned v = 0;
+        for (int j = 0; j < nr; j++) v ^= t.exp2[rlog[j] + ex[rdeg[j]]];
+        s[k] = static_cast<unsigned char>(v);
+    }
+
+    // Berlekamp-Massey: shortest LFSR C(x) generating S_0..S_31.
+    unsigned char c[NROOTS + 1] = {1};
+    unsigned char b[NROOTS + 1] = {1};
+    int L = 0;
+    int m = 1;
+    int deg_b = 0;
+    unsigned bd = 1;
+    for (int n = 0; n < NROOTS; n++) {
+        unsigned d = s[n];
+        for (int i = 1; i <= L; i++) d ^= gmul(c[i], s[n - i]);
+        if (d == 0) {
+            m++;
+            continue;
+        }
+        // coef = d / bd
+        unsigned coef = t.exp2[t.index_of[d] + NN - t.index_of[bd]];
+        unsigned char prev[NROOTS + 1];
+        bool grow = 2 * L <= n;
+        if (grow)
+            for (int i = 0; i <= NROOTS; i++) prev[i] = c[i];
+        // deg(x^m B) never exceeds the new L (<= 32), so nothing is lost here.
+        for (int i = 0; i <= deg_b && i + m <= NROOTS; i++)
+            c[i + m] = static_cast<unsigned char>(c[i + m] ^ gmul(coef, b[i]));
+        if (grow) {
+            L = n + 1 - L;
+            deg_b = 0;
+            for (int i = 0; i <= NROOTS; i++) {
+                b[i] = prev[i];
+                if (b[i]) deg_b = i;
+            }
+            bd = d;
+            m = 1;
+        } else {
+            m++;
+        }
+    }
+    int deg = NROOTS;
+    while (deg > 0 && c[deg] == 0) deg--;
+    if (L > TT || deg != L || deg == 0) return -1;
+
+    // Chien search over all 255 non-zero field elements alpha^i, i = 1..255.
+    int nz = 0;
+    int reg[TT];
+    int step[TT];
+    for (int j = 1; j <= deg; j++) {
+        if (c[j] == 0) continue;
+        reg[nz] = t.index_of[c[j]];
+        step[nz] = j;
+        nz++;
+    }
+    int roots[TT];
+    int count = 0;
+    for (int i = 1; i <= NN; i++) {
+        unsigned q = 1;
+        for (int k = 0; k < nz; k++) {
+            int r = reg[k] + step[k];
+            if (r >= NN) r -= NN;
+            reg[k] = r;
+            q ^= t.alpha_to[r];
+        }
+        if (q != 0) continue;
+        roots[count] = i;
+        if (++count == deg) break;
+    }
+    if (count != deg) return -1;
+
+    // Omega(x) = S(x) C(x) mod x^32.
+    unsigned char omega[NROOTS];
+    int deg_omega = 0;
+    for (int k = 0; k < NROOTS; k++) {
+        unsigned v = 0;
+        for (int i = 0; i <= deg && i <= k; i++) v ^= gmul(c[i], s[k - i]);
+        omega[k] = static_cast<unsigned char>(v);
+        if (v) deg_omega = k;
+    }
+
+    // Forney: Y = X^(1-FCR) Omega(X^-1) / C'(X^-1), with X^-1 = alpha^i.
+    int pos[TT];
+    unsigned char val[TT];
+    for (int e = 0; e < count; e++) {
+        int i = roots[e];
+        unsigned num1 = 0;
+        for (int k = 0; k <= deg_omega; k++)
+            if (omega[k]) num1 ^= t.alpha_to[modnn(t.index_of[omega[k]] + modnn(i * k))];
+        unsigned den = 0;
+        for (int j = 1; j <= deg; j += 2)
+            if (c[j]) den ^= t.alpha_to[modnn(t.index_of[c[j]] + modnn(i * (j - 1)))];
+        if (den == 0 || num1 == 0) return -1;
+        int lg = t.index_of[num1] + modnn(i * (FCR - 1)) + NN - t.index_of[den];
+        unsigned y = t.alpha_to[modnn(lg)];
+        int p = modnn(NN - modnn(t.iprim * i));  // degree of the error position
+        pos[e] = (NN - 1) - p;
+        val[e] = t.to_dual[y];  // dual basis is linear: XOR in dual form
+    }
+
+    for (int e = 0; e < count; e++) cw[pos[e]] ^= val[e];
+    // The checks above guarantee a codeword; confirm it cheaply all the same
+    // so that a non-codeword can never be returned as corrected.
+    if (!is_zero(remainder(cw))) {
+        for (int e = 0; e < count; e++) cw[pos[e]] ^= val[e];
+        return -1;
+    }
+    return count;
+}
+
+}  // namespace
+
+void rs_init() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        build_tables();
+        rs_initialised.store(1, std::memory_order_release);
+    });
+}
+
+unsigned char rs_to_dual(unsigned char conventional) {
+    ensure_init();
+    return tab.to_dual[conventional];
+}
+
+unsigned char rs_from_dual(unsigned char dual) {
+    ensure_init();
+    return tab.from_dual[dual];
+}
+
+int rs_encode(unsigned char *data, unsigned char *check) {
+    ensure_init();
+    Reg r = divide(data);
+    store8(check, r.w0);
+    store8(check + 8, r.w1);
+    store8(check + 16, r.w2);
+    store8(check + 24, r.w3);
+    return 0;
+}
+
+int rs_decode(unsigned char *codeword) {
+    ensure_init();
+    Reg rem = remainder(codeword);
+    if (is_zero(rem)) return 0;
+    return correct(codeword, rem);
+}
