@@ -2,7 +2,9 @@
 # Installs the Debian packages the build, the tests and the demo need.
 set -e
 PACKAGES="cmake g++ make zlib1g-dev libcrypt-dev libgtest-dev libbenchmark-dev libfec-dev
-u-boot-tools snmpd nlohmann-json3-dev"
+u-boot-tools snmpd nlohmann-json3-dev
+g++-s390x-linux-gnu binutils-s390x-linux-gnu qemu-user
+g++-powerpc-linux-gnu binutils-powerpc-linux-gnu"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

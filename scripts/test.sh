@@ -1,6 +1,6 @@
 #!/bin/sh
-# Sets up, builds and runs the whole test suite: the normal build and the
-# AddressSanitizer + UndefinedBehaviorSanitizer build.
+# Sets up, builds and runs the whole test suite: the normal build, the
+# AddressSanitizer + UndefinedBehaviorSanitizer build and the big-endian build.
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
@@ -14,3 +14,4 @@ for flavour in sim sanitize; do
     echo "== tests: $flavour"
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$dir" -j "$JOBS" --output-on-failure
 done
+sh scripts/bigendian.sh

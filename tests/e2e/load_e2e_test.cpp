@@ -92,8 +92,7 @@ TEST(Command, WithoutASimulatedRootItRefusesToRun)
         ::unsetenv("CFGPULL_SIM_ROOT");
         int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 2);
-        ::execl(bin_path("cfgpull").c_str(), "cfgpull", "-e", static_cast<char *>(nullptr));
-        ::_exit(127);
+        exec_built("cfgpull", {"-e"});
     }
     int status = 0;
     ::waitpid(pid, &status, 0);

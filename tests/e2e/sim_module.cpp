@@ -33,6 +33,22 @@ std::string bin_path(const std::string &program)
     return std::string(CFG_BIN_DIR) + "/" + program;
 }
 
+void exec_built(const std::string &program, const std::vector<std::string> &args)
+{
+    // A cross-built executable runs through the same emulator as the tests.
+    std::vector<std::string> argv_s;
+    if (*CFG_EMULATOR != '\0')
+        argv_s.emplace_back(CFG_EMULATOR);
+    argv_s.push_back(bin_path(program));
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &a : argv_s)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
 SimModule::SimModule()
 {
     std::string templ = (fs::temp_directory_path() / "cfgsim.XXXXXX").string();
@@ -117,14 +133,7 @@ RunResult SimModule::run(const std::string &program, const std::vector<std::stri
             struct rlimit lim = {static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
             ::setrlimit(RLIMIT_FSIZE, &lim);
         }
-        std::vector<std::string> argv_s{bin_path(program)};
-        argv_s.insert(argv_s.end(), args.begin(), args.end());
-        std::vector<char *> argv;
-        for (auto &a : argv_s)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        exec_built(program, args);
     }
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);

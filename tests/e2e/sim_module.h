@@ -49,5 +49,8 @@ private:
 // Path of a built executable.
 std::string bin_path(const std::string &program);
 
+// Replaces the calling (forked) process with a built executable; 127 when exec fails.
+[[noreturn]] void exec_built(const std::string &program, const std::vector<std::string> &args);
+
 // A settings image of the current version with magic "ZRN" and a few fields set.
 std::vector<std::uint8_t> sample_image();
