@@ -1,6 +1,7 @@
 #!/bin/sh
 # Sets up, builds and runs the whole test suite: the normal build, the
-# AddressSanitizer + UndefinedBehaviorSanitizer build and the big-endian build.
+# AddressSanitizer + UndefinedBehaviorSanitizer build and the big-endian build;
+# then compiles the board flavour with the board's compiler.
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
@@ -15,3 +16,4 @@ for flavour in sim sanitize; do
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$dir" -j "$JOBS" --output-on-failure
 done
 sh scripts/bigendian.sh
+sh scripts/powerpc.sh
