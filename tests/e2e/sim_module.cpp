@@ -97,6 +97,17 @@ bool SimModule::exists(const std::string &module_path) const
     return fs::exists(at(module_path));
 }
 
+void SimModule::install(const std::string &program, const std::string &module_path) const
+{
+    fs::create_directories(at(module_path).parent_path());
+    if (*CFG_EMULATOR == '\0') {
+        fs::copy_file(bin_path(program), at(module_path), fs::copy_options::overwrite_existing);
+        return;
+    }
+    write(module_path, "#!/bin/sh\nexec " + std::string(CFG_EMULATOR) + " " + bin_path(program) + " \"$@\"\n");
+    fs::permissions(at(module_path), fs::perms::owner_all, fs::perm_options::add);
+}
+
 void SimModule::write_image(const std::vector<std::uint8_t> &image) const
 {
     std::vector<std::uint8_t> copy = image;

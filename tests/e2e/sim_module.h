@@ -34,6 +34,11 @@ public:
     // Decodes dev/env (every codeword must be correctable).
     std::vector<std::uint8_t> read_image() const;
 
+    // Puts a built executable at module_path, for programs the tool itself
+    // runs (/usr/sbin/cfgpush). In a cross build it is a script that runs the
+    // executable through the emulator, since the module's shell cannot.
+    void install(const std::string &program, const std::string &module_path) const;
+
     std::string calls() const { return read("/sim/calls.log"); }
     std::string syslog() const { return read("/sim/syslog"); }
 
