@@ -48,6 +48,13 @@ std::vector<std::uint8_t> image_with(const UserLayout &layout, const std::vector
     return image;
 }
 
+std::vector<std::uint8_t> with_group(std::vector<std::uint8_t> image)
+{
+    set_u(image.data(), F("ldapGroupCount"), 1);
+    set_text(record(image.data(), F("ldapGroupRecords"), 0), Group("ldapGroupName"), "Admins");
+    return image;
+}
+
 // A module with FIPS mode off, a user table and every file of ours present.
 struct Module : SimModule {
     explicit Module(const std::vector<std::uint8_t> &image)
@@ -57,7 +64,7 @@ struct Module : SimModule {
         for (const std::string &f : kFiles)
             write(f, kOld);
     }
-    Module() : Module(image_with(user_layout(false), {{"Administrator", "Admin", "$1$a$b", 1, 0}})) {}
+    Module() : Module(with_group(image_with(user_layout(false), {{"Administrator", "Admin", "$1$a$b", 1, 0}}))) {}
 
     std::set<std::string> changed() const
     {
@@ -109,22 +116,6 @@ TEST(Options, EachWritesExactlyItsFiles)
         EXPECT_EQ(r.status, 0) << option << r.err;
         EXPECT_EQ(m.changed(), files) << option;
     }
-}
-
-TEST(Options, RawFilesAndModes)
-{
-    Module m;
-    ASSERT_EQ(m.run("cfgpull", {"-xv"}).status, 0);
-    EXPECT_EQ(m.read("/etc/bladesig"), std::string(192, '\0'));
-    EXPECT_EQ(m.read("/etc/mlninfo"), std::string(1137, '\0'));
-    std::filesystem::remove(m.at("/etc/bladesig"));
-    std::filesystem::remove(m.at("/etc/KAT.info"));
-    ::umask(0);
-    ASSERT_EQ(m.run("cfgpull", {"-xK"}).status, 0);
-    using std::filesystem::perms;
-    EXPECT_EQ(std::filesystem::status(m.at("/etc/bladesig")).permissions(), perms(0644));
-    EXPECT_EQ(std::filesystem::status(m.at("/etc/KAT.info")).permissions(), perms(0664));
-    ::umask(022);
 }
 
 TEST(Passwd, ServiceAccountFieldsAreKeptAndNoOldTailRemains)
@@ -259,6 +250,7 @@ TEST(Failures, CreateAndWriteFailuresReleaseTheLock)
         {"-x", "/etc/bladesig", "Can't create bladesig file", 1, "Can't write to bladesig file"},
         {"-v", "/etc/mlninfo", "Can't create mlninfo file", 1, "Can't write to mlninfo file"},
         {"-l", "/etc/ldapconf", "Can't create ldapconf file", 255, "Can't write ldap configuration file"},
+        {"-G", "/etc/ldapgroup", "Can't create ldap file", 1, "Can't write ldap users to system file"},
         {"-a", "/etc/urb.conf", "Can't create urb file", 1, "Can't write urb data to system file"},
         {"-F", "/etc/firmwaremgmt.conf", "Can't create firmware management file", 1,
          "Error writing to firmware management conf file"},
@@ -286,31 +278,4 @@ TEST(Failures, CreateAndWriteFailuresReleaseTheLock)
         EXPECT_EQ(r.status, 1) << c.option;
         EXPECT_EQ(m.run("cfgpull", {"x"}).status, 0) << c.option;
     }
-}
-
-TEST(Failures, LdapgroupCreateAndWrite)
-{
-    std::vector<std::uint8_t> image = sample_image();
-    set_u(image.data(), F("ldapGroupCount"), 1);
-    set_text(record(image.data(), F("ldapGroupRecords"), 0), Group("ldapGroupName"), "Admins");
-    Module m(image);
-    std::filesystem::remove(m.at("/etc/ldapgroup"));
-    std::filesystem::create_directory(m.at("/etc/ldapgroup"));
-    RunResult r = m.run("cfgpull", {"-G"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Can't create ldap file: Is a directory\n");
-    std::filesystem::remove(m.at("/etc/ldapgroup"));
-    std::filesystem::create_symlink("/dev/full", m.at("/etc/ldapgroup"));
-    r = m.run("cfgpull", {"-G"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Can't write ldap users to system file: No space left on device\n");
-    EXPECT_EQ(m.run("cfgpull", {"x"}).status, 0);
-
-    // No groups: the file is left empty.
-    std::filesystem::remove(m.at("/etc/ldapgroup"));
-    m.write("/etc/ldapgroup", kOld);
-    m.write_image(sample_image());
-    ASSERT_EQ(m.run("cfgpull", {"-G"}).status, 0);
-    EXPECT_TRUE(m.exists("/etc/ldapgroup"));
-    EXPECT_EQ(m.read("/etc/ldapgroup"), "");
 }
