@@ -85,7 +85,8 @@ void place(std::vector<std::uint8_t> &image, std::size_t at, Field f, const std:
     if (bytes.size() > f.size || at + f.size > image.size())
         throw std::runtime_error("value does not fit " + std::string(f.name));
     std::memset(image.data() + at, 0, f.size);
-    std::memcpy(image.data() + at, bytes.data(), bytes.size());
+    if (!bytes.empty())
+        std::memcpy(image.data() + at, bytes.data(), bytes.size());
 }
 
 const Field &must_find(std::span<const Field> table, std::string_view name)
