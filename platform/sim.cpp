@@ -22,18 +22,16 @@ namespace {
 
 const char kRootVariable[] = "CFGPULL_SIM_ROOT";
 
-const std::string &root()
+// Read at every use, so that in-process tests may point it elsewhere.
+std::string root()
 {
-    static const std::string dir = [] {
-        const char *r = std::getenv(kRootVariable);
-        struct stat st {};
-        if (r == nullptr || *r == '\0' || ::stat(r, &st) != 0 || !S_ISDIR(st.st_mode)) {
-            std::fprintf(stderr, "%s must name the simulated module's root directory\n", kRootVariable);
-            std::exit(255);
-        }
-        return std::string(r);
-    }();
-    return dir;
+    const char *r = std::getenv(kRootVariable);
+    struct stat st {};
+    if (r == nullptr || *r == '\0' || ::stat(r, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "%s must name the simulated module's root directory\n", kRootVariable);
+        std::exit(255);
+    }
+    return r;
 }
 
 void append_line(const char *module_path, const std::string &line)

@@ -39,23 +39,13 @@ std::string module_name(const std::uint8_t id[6])
     return text;
 }
 
-// The chassis serial number escaped for the enclosure name. Escaping may
-// double its length: only whole escapes that fit the field are kept, so the
-// name never runs into rackName nor ends in a lone backslash.
+// The chassis serial number escaped for the enclosure name; the escaping
+// keeps within the field, whole escapes only.
 std::string escaped_enclosure_name(const std::string &serial)
 {
-    char buffer[72] = {};
-    std::memcpy(buffer, serial.data(), serial.size() < 20 ? serial.size() : 20);
-    escape_enc_name(buffer);
-    const std::size_t room = F("enclosureName").size - 1u;
-    std::string name;
-    for (const char *p = buffer; *p != '\0';) {
-        std::size_t unit = (p[0] == '\\' && p[1] != '\0') ? 2 : 1;
-        if (name.size() + unit > room)
-            break;
-        name.append(p, unit);
-        p += unit;
-    }
+    char name[F("enclosureName").size] = {};
+    std::memcpy(name, serial.data(), serial.size() < 20 ? serial.size() : 20);
+    escape_enc_name(name);
     return name;
 }
 
@@ -92,8 +82,8 @@ FactoryFacts read_facts()
 {
     FactoryFacts facts;
     facts.identity_read = read_board_identity() == 0;
-    const unsigned char *identity = board_identity_record();
-    std::memcpy(facts.unique_id, identity + BOARD_ID_UNIQUE_ID, sizeof facts.unique_id);
+    std::span<const unsigned char> id = board_unique_id();
+    std::memcpy(facts.unique_id, id.data(), sizeof facts.unique_id);
     facts.fips = FIPSCHECK_fips_mode_configured() != 0;
 
     char fru[37] = {};
@@ -103,10 +93,9 @@ FactoryFacts read_facts()
         facts.chassis_part.assign(fru + 21, strnlen(fru + 21, 15));
     }
     if (facts.identity_read) {
-        char password[128] = {};
-        std::memcpy(password, identity + BOARD_ID_DEFAULT_PASSWORD, 8);
-        facts.admin_hash = admin_hash(password, facts.fips);
-        em_safe_memset(password, 0, sizeof password);
+        std::string password = board_default_password();
+        facts.admin_hash = admin_hash(password.c_str(), facts.fips);
+        em_safe_memset(password.data(), 0, password.size());
     }
     return facts;
 }

@@ -47,7 +47,9 @@ struct Tables {
     unsigned char from_dual[256];        // dual basis -> conventional
     int iprim;                           // inverse of PRIM modulo 255 (116)
     unsigned char root_log[NROOTS];      // log of the j-th root of g(x)
-    unsigned char synd_exp[NROOTS][NROOTS];  // (root_log[k] * d) mod 255
+    unsigned char mul_root[NROOTS][256]; // x * root_k, poly form
+    unsigned char ik[TT + 1][256];       // (i * k) mod 255, for the Chien search
+    unsigned char zeros[256];            // all zero: a missing Chien term
     // feed[f][w]: for dual-basis feedback byte f, register bytes 8w..8w+7 of
     // dual(conv(f) * g_(31-j)), j = register byte index.
     std::uint64_t feed[256][4];
@@ -99,7 +101,11 @@ void build_tables() {
     }
     for (int i = 0; i <= NROOTS; i++) t.genpoly[i] = t.index_of[g[i]];
     for (int k = 0; k < NROOTS; k++)
-        for (int d = 0; d < NROOTS; d++) t.synd_exp[k][d] = static_cast<unsigned char>(modnn(t.root_log[k] * d));
+        for (unsigned x = 0; x < 256; x++)
+            t.mul_root[k][x] = x ? t.alpha_to[modnn(t.index_of[x] + t.root_log[k])] : 0;
+    for (int k = 0; k <= TT; k++)
+        for (int i = 0; i < 256; i++) t.ik[k][i] = static_cast<unsigned char>(modnn(i * k));
+    for (int i = 0; i < 256; i++) t.zeros[i] = 0;
 
     // Dual-basis tables.
     for (unsigned s = 0; s < 256; s++) {
@@ -181,25 +187,28 @@ int correct(unsigned char *cw, const Reg &rem) {
     store8(rbytes + 8, rem.w1);
     store8(rbytes + 16, rem.w2);
     store8(rbytes + 24, rem.w3);
-    // Non-zero conventional coefficients in log form, with their degrees.
-    unsigned char rlog[NROOTS];
-    unsigned char rdeg[NROOTS];
-    int nr = 0;
-    for (int j = 0; j < NROOTS; j++) {
-        unsigned v = t.from_dual[rbytes[j]];
-        if (v == 0) continue;
-        rlog[nr] = t.index_of[v];
-        rdeg[nr] = static_cast<unsigned char>(NROOTS - 1 - j);
-        nr++;
-    }
-
-    // Syndromes S_k = r(root_k), poly form; independent lookups, no Horner chain.
+    // Syndromes S_k = r(root_k), poly form, by Horner's rule with one
+    // multiplication table per root; four evaluations run side by side.
+    unsigned char rc[NROOTS];  // rc[j]: coefficient of x^(31-j)
+    for (int j = 0; j < NROOTS; j++) rc[j] = t.from_dual[rbytes[j]];
     unsigned char s[NROOTS];
-    for (int k = 0; k < NROOTS; k++) {
-        const unsigned char *ex = t.synd_exp[k];
-        unsigned v = 0;
-        for (int j = 0; j < nr; j++) v ^= t.exp2[rlog[j] + ex[rdeg[j]]];
-        s[k] = static_cast<unsigned char>(v);
+    for (int k = 0; k < NROOTS; k += 4) {
+        const unsigned char *m0 = t.mul_root[k];
+        const unsigned char *m1 = t.mul_root[k + 1];
+        const unsigned char *m2 = t.mul_root[k + 2];
+        const unsigned char *m3 = t.mul_root[k + 3];
+        unsigned a0 = 0, a1 = 0, a2 = 0, a3 = 0;
+        for (int j = 0; j < NROOTS; j++) {
+            unsigned r = rc[j];
+            a0 = m0[a0] ^ r;
+            a1 = m1[a1] ^ r;
+            a2 = m2[a2] ^ r;
+            a3 = m3[a3] ^ r;
+        }
+        s[k] = static_cast<unsigned char>(a0);
+        s[k + 1] = static_cast<unsigned char>(a1);
+        s[k + 2] = static_cast<unsigned char>(a2);
+        s[k + 3] = static_cast<unsigned char>(a3);
     }
 
     // Berlekamp-Massey: shortest LFSR C(x) generating S_0..S_31.
@@ -242,36 +251,45 @@ int correct(unsigned char *cw, const Reg &rem) {
     while (deg > 0 && c[deg] == 0) deg--;
     if (L > TT || deg != L || deg == 0) return -1;
 
-    // Chien search over all 255 non-zero field elements alpha^i, i = 1..255.
-    int nz = 0;
-    int reg[TT];
-    int step[TT];
+    // Chien search over all 255 non-zero field elements alpha^i, i = 1..255:
+    // acc[i] = C(alpha^i), one pass over i per non-zero coefficient.
+    // Terms are taken four at a time; a missing term reads the zero table.
+    const unsigned char *ev[TT + 3];
+    const unsigned char *pv[TT + 3];
+    int nt = 0;
     for (int j = 1; j <= deg; j++) {
         if (c[j] == 0) continue;
-        reg[nz] = t.index_of[c[j]];
-        step[nz] = j;
-        nz++;
+        ev[nt] = t.exp2 + t.index_of[c[j]];
+        pv[nt] = t.ik[j];
+        nt++;
+    }
+    while (nt % 4) {
+        ev[nt] = t.zeros;
+        pv[nt] = t.ik[0];
+        nt++;
+    }
+    unsigned char acc[NN + 1];
+    for (int i = 0; i <= NN; i++) acc[i] = 1;  // c[0] == 1
+    for (int g = 0; g < nt; g += 4) {
+        const unsigned char *e0 = ev[g], *e1 = ev[g + 1], *e2 = ev[g + 2], *e3 = ev[g + 3];
+        const unsigned char *p0 = pv[g], *p1 = pv[g + 1], *p2 = pv[g + 2], *p3 = pv[g + 3];
+        for (int i = 1; i <= NN; i++)
+            acc[i] = static_cast<unsigned char>(acc[i] ^ e0[p0[i]] ^ e1[p1[i]] ^ e2[p2[i]] ^ e3[p3[i]]);
     }
     int roots[TT];
     int count = 0;
     for (int i = 1; i <= NN; i++) {
-        unsigned q = 1;
-        for (int k = 0; k < nz; k++) {
-            int r = reg[k] + step[k];
-            if (r >= NN) r -= NN;
-            reg[k] = r;
-            q ^= t.alpha_to[r];
-        }
-        if (q != 0) continue;
-        roots[count] = i;
-        if (++count == deg) break;
+        if (acc[i] != 0) continue;
+        if (count == deg) return -1;  // more roots than the degree: impossible, but never overrun
+        roots[count++] = i;
     }
     if (count != deg) return -1;
 
-    // Omega(x) = S(x) C(x) mod x^32.
+    // Omega(x) = S(x) C(x) mod x^32; for a decodable word its degree is below
+    // deg (the final check catches any other case).
     unsigned char omega[NROOTS];
     int deg_omega = 0;
-    for (int k = 0; k < NROOTS; k++) {
+    for (int k = 0; k < deg; k++) {
         unsigned v = 0;
         for (int i = 0; i <= deg && i <= k; i++) v ^= gmul(c[i], s[k - i]);
         omega[k] = static_cast<unsigned char>(v);

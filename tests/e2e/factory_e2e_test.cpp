@@ -228,3 +228,21 @@ TEST(FactoryRestore, WithoutBoardTypeTheBootDependentDefaultsStayZero)
                               F("vigilSystem"), F("urbInterval")})
         EXPECT_EQ(settings::get_u(image.data(), f), 0u) << f.name;
 }
+
+TEST(FactoryRestore, FipsModeUsesTheFipsRecordAndHash)
+{
+    SimModule m;
+    blank(m);
+    m.write("/proc/sys/crypto/fips_enabled", "1\n");
+    ASSERT_EQ(m.run("cfgpull", {"-a"}).status, 0);
+    auto image = m.read_image();
+    const settings::UserLayout &u = settings::user_layout(true);
+    const std::uint8_t *admin = settings::record(image.data(), u.records, 0);
+    std::string hash(settings::get_text(admin, u.hash));
+    EXPECT_TRUE(hash.starts_with("$5$")) << hash;
+    EXPECT_STREQ(crypt("Adm1n!pw", hash.c_str()), hash.c_str());
+    EXPECT_EQ(settings::get_u(admin, u.bayMask1), 0xFFFFFFFFu);
+    EXPECT_EQ(settings::get_text(image.data(), F("lcdPin")).size(), 6u);
+    EXPECT_EQ(settings::get_text(image.data(), F("rocommunity")), "");
+    EXPECT_EQ(settings::get_u(image.data(), F("featureBits")), 0x80u);
+}
