@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <array>
 #include <span>
 #include <string_view>
 
@@ -38,7 +39,9 @@ struct Bit {
 
 using T = FieldType;
 
-inline constexpr Field kLayout40[] = {
+// The header and first settings sit at the same places in every layout the
+// module has used (versions 18 to 40); each layout's table starts with them.
+inline constexpr std::array<Field, 25> kLayoutHead = {{
     {"magic", 0, 3, 1, T::Bytes},
     {"version", 3, 1, 1, T::U8},
     {"enclosureName", 4, 33, 1, T::Text},
@@ -64,6 +67,22 @@ inline constexpr Field kLayout40[] = {
     {"reservedFlag1", 199, 1, 1, T::U8},
     {"TZ", 200, 40, 1, T::Text},
     {"userCount", 240, 1, 1, T::U8},
+    }};
+
+// A layout's table: the shared head followed by its own fields.
+template <std::size_t M>
+consteval std::array<Field, kLayoutHead.size() + M> with_head(const Field (&fields)[M])
+{
+    std::array<Field, kLayoutHead.size() + M> table{};
+    std::size_t n = 0;
+    for (const Field &f : kLayoutHead)
+        table[n++] = f;
+    for (const Field &f : fields)
+        table[n++] = f;
+    return table;
+}
+
+inline constexpr auto kLayout40 = with_head({
     {"userRecords", 241, 122, 31, T::Record},
     {"userRecordsFips", 241, 163, 21, T::Record},
     {"presetHashes", 4023, 30, 8, T::Text},
@@ -196,7 +215,7 @@ inline constexpr Field kLayout40[] = {
     {"serviceAccountFlag", 10643, 1, 1, T::U8},
     {"SSLSessionCacheTimeout", 10644, 4, 1, T::I32},
     {"pad", 10648, 279, 1, T::Bytes},
-};
+});
 
 // User record, standard layout: 31 records of 122 bytes at userRecords.
 inline constexpr Field kUserRecordStd[] = {
@@ -227,6 +246,13 @@ inline constexpr Field kLdapGroupRecord[] = {
     {"ldapGroupBayMask1", 318, 4, 1, T::U32},
 };
 
+// An IPv6 address with its prefix length (ipv6StaticAddress,
+// ipv6StaticRouteDestination, ipv6Dns1/2, ipAllow entries).
+inline constexpr Field kIpv6PrefixRecord[] = {
+    {"address", 0, 16, 1, T::Ipv6},
+    {"prefix", 16, 1, 1, T::U8},
+};
+
 // Compile-time lookup: an unknown name is a compile error.
 consteval Field field_in(std::span<const Field> table, std::string_view name)
 {
@@ -240,6 +266,7 @@ consteval Field F(std::string_view name) { return field_in(kLayout40, name); }
 consteval Field UserStd(std::string_view name) { return field_in(kUserRecordStd, name); }
 consteval Field UserFips(std::string_view name) { return field_in(kUserRecordFips, name); }
 consteval Field Group(std::string_view name) { return field_in(kLdapGroupRecord, name); }
+consteval Field Ipv6Rec(std::string_view name) { return field_in(kIpv6PrefixRecord, name); }
 
 inline constexpr Bit kBits40[] = {
     {"ipv6Enabled", F("ipv6Flags"), 0},

@@ -32,20 +32,6 @@ const std::string kUsage =
     "\t-K, \tdo only KAT info\n"
     "\t-???, \tetc.\n";
 
-// Marks the device as old so that a rewrite shows in its modification time.
-void age(const SimModule &m, const std::string &path)
-{
-    struct timespec times[2] = {{1000, 0}, {1000, 0}};
-    ::utimensat(AT_FDCWD, m.at(path).c_str(), times, 0);
-}
-
-bool rewritten(const SimModule &m, const std::string &path)
-{
-    struct stat st {};
-    ::stat(m.at(path).c_str(), &st);
-    return st.st_mtim.tv_sec != 1000;
-}
-
 std::vector<std::uint8_t> encoded(const std::vector<std::uint8_t> &image)
 {
     std::vector<std::uint8_t> copy = image, raw(RAW_IMAGE_SIZE);
@@ -122,26 +108,26 @@ TEST(Lock, ASecondRunWaitsForTheHolder)
     RunResult r;
     std::thread runner([&] { r = m.run("cfgpull", {"-A"}); });
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    age(m, "/dev/env");
+    m.age("/dev/env");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_FALSE(rewritten(m, "/dev/env")) << "ran while the lock was held";
+    EXPECT_FALSE(m.rewritten("/dev/env")) << "ran while the lock was held";
     ::flock(fd, LOCK_UN);
     ::close(fd);
     runner.join();
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(rewritten(m, "/dev/env"));
+    EXPECT_TRUE(m.rewritten("/dev/env"));
 }
 
 TEST(Load, CleanImageIsUsedSilentlyAndNotRewritten)
 {
     SimModule m;
     m.write_image(sample_image());
-    age(m, "/dev/env");
+    m.age("/dev/env");
     RunResult r = m.run("cfgpull", {"-e"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out + r.err, "");
     EXPECT_EQ(m.syslog(), "");
-    EXPECT_FALSE(rewritten(m, "/dev/env"));
+    EXPECT_FALSE(m.rewritten("/dev/env"));
 }
 
 TEST(Load, CorrectedBytesAreReportedAndTheDeviceCleaned)
@@ -208,7 +194,7 @@ TEST(Load, UnformattedMagicIsLogged)
         char expected[80];
         std::snprintf(expected, sizeof expected, "<13> cfgtools: NVRAM is unformatted or corrupted (%02X%02X%02X).\n",
                       fill, fill, fill);
-        EXPECT_EQ(m.syslog().substr(0, std::strlen(expected)), expected);
+        EXPECT_TRUE(m.syslog().starts_with(expected)) << m.syslog();
     }
 }
 
@@ -220,7 +206,7 @@ TEST(Load, UncorrectableBlockIsLogged)
         raw[255 * 5 + i] ^= 0xA5;
     m.write_bytes("/dev/env", raw);
     m.run("cfgpull", {"-e"});
-    EXPECT_EQ(m.syslog().substr(0, 44), "<13> cfgtools: NVRAM block 5 failed check\n");
+    EXPECT_TRUE(m.syslog().starts_with("<13> cfgtools: NVRAM block 5 failed check\n")) << m.syslog();
 }
 
 TEST(Load, NewerImageWithMagic002IsDowngraded)
@@ -246,14 +232,14 @@ TEST(Load, NewerImageWithOtherMagicIsLeftAloneWithoutPreserve)
     auto image = sample_image();
     image[3] = 41;
     m.write_image(image);
-    age(m, "/dev/env");
+    m.age("/dev/env");
     RunResult r = m.run("cfgpull", {"-e"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(m.syslog(), "");
-    EXPECT_FALSE(rewritten(m, "/dev/env"));
+    EXPECT_FALSE(m.rewritten("/dev/env"));
 
     m.run("cfgpull", {"-se"});
-    EXPECT_EQ(m.syslog().substr(0, 53), "<13> cfgtools: NVRAM format could not be preserved.\n");
+    EXPECT_TRUE(m.syslog().starts_with("<13> cfgtools: NVRAM format could not be preserved.\n")) << m.syslog();
 }
 
 TEST(Load, OddNumericMagicIsAccepted)
@@ -272,10 +258,10 @@ TEST(Store, OptionARewritesACleanDevice)
 {
     SimModule m;
     m.write_image(sample_image());
-    age(m, "/dev/env");
+    m.age("/dev/env");
     RunResult r = m.run("cfgpull", {"-A"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(rewritten(m, "/dev/env"));
+    EXPECT_TRUE(m.rewritten("/dev/env"));
     EXPECT_EQ(m.read_image(), sample_image());
 }
 

@@ -1,0 +1,35 @@
+// Composing the account, directory, bay, blade-signature and scheduling
+// files: pure functions of the settings image. The writers in writers.h
+// open, lock, write and close around them.
+#pragma once
+
+#include "settings/layout.h"
+#include "writers/output.h"
+#include "writers/user_table.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// Password fields of the two service accounts as the current /etc/passwd
+// holds them; absent when the account has no entry.
+struct KeptPasswords {
+    std::optional<std::string> mlnuser;
+    std::optional<std::string> kstuser;
+};
+
+void compose_ldapconf(const std::uint8_t *image, OutputBuffer &out);
+void compose_passwd(const std::uint8_t *image, const settings::UserLayout &layout,
+                    const KeptPasswords &kept, OutputBuffer &out, LogEntries &log);
+void compose_group(const std::uint8_t *image, const settings::UserLayout &layout, OutputBuffer &out,
+                   LogEntries &log);
+void compose_bayconf(const std::uint8_t *image, const settings::UserLayout &layout,
+                     OutputBuffer &out, LogEntries &log);
+void compose_ldapgroup(const std::uint8_t *image, OutputBuffer &out, LogEntries &log);
+void compose_urb(const std::uint8_t *image, OutputBuffer &out);
+void compose_fw_mgmt(const std::uint8_t *image, OutputBuffer &out);
+void compose_kat_info(const std::uint8_t *image, OutputBuffer &out);
+
+// The raw files: bytes copied out of the image.
+std::string compose_bladesig(const std::uint8_t *image);
+std::string compose_mlninfo(const std::uint8_t *image);

@@ -1,0 +1,48 @@
+// /etc/ldapconf: the directory service settings as key=value lines.
+#include "store/nvram.h"
+#include "writers/compose.h"
+#include "writers/writers.h"
+
+using namespace settings;
+
+namespace {
+
+std::string text_value(const std::uint8_t *image, Field f)
+{
+    return one_line(get_text(image, f));
+}
+
+} // namespace
+
+void compose_ldapconf(const std::uint8_t *image, OutputBuffer &out)
+{
+    std::string server = text_value(image, F("directoryServerIPAddress"));
+    std::string context1 = text_value(image, F("searchContext1"));
+    std::string context2 = text_value(image, F("searchContext2"));
+    std::string context3 = text_value(image, F("searchContext3"));
+    std::string account = text_value(image, F("serviceAccount"));
+    std::string password = text_value(image, F("serviceAccountPassword"));
+    // The image holds three search contexts; the service reads six keys.
+    out.append("enable=%d\nenableLocalUsers=%d\nntNameMapping=%d\ndirectoryServerIPAddress=%s\n"
+               "directoryServerSSLPort=%d\ndirectoryServerGCPort=%d\nsearchContext1=%s\n"
+               "searchContext2=%s\nsearchContext3=%s\nsubjectAltName=%d\nserviceAccountFlag=%d\n"
+               "serviceAccount=%s\nserviceAccountPassword=%s\nsearchContext4=%s\n"
+               "searchContext5=%s\nsearchContext6=%s\n",
+               static_cast<int>(get_u(image, F("enable"))),
+               static_cast<int>(get_u(image, F("enableLocalUsers"))),
+               static_cast<int>(get_u(image, F("ntNameMapping"))), server.c_str(),
+               get_i(image, F("directoryServerSSLPort")), get_i(image, F("directoryServerGCPort")),
+               context1.c_str(), context2.c_str(), context3.c_str(),
+               static_cast<int>(get_u(image, F("subjectAltName"))),
+               static_cast<int>(get_u(image, F("serviceAccountFlag"))), account.c_str(),
+               password.c_str(), "", "", "");
+}
+
+void write_ldap_settings_to_fs(void)
+{
+    output_buffer.clear();
+    compose_ldapconf(settings_image, output_buffer);
+    write_config_file({"/etc/ldapconf", 0664, "Can't create ldapconf file", -1,
+                       "Can't write ldap configuration file", 1},
+                      output_buffer.text());
+}

@@ -1,0 +1,40 @@
+// /etc/ldapgroup: the directory groups in passwd format.
+#include "store/nvram.h"
+#include "writers/compose.h"
+#include "writers/writers.h"
+
+using namespace settings;
+
+namespace {
+
+const char kFile[] = "/etc/ldapgroup";
+
+} // namespace
+
+void compose_ldapgroup(const std::uint8_t *image, OutputBuffer &out, LogEntries &log)
+{
+    unsigned count = group_records_to_walk(image, log);
+    for (unsigned j = 0; j < count; ++j) {
+        if (const char *why = group_record_fault(image, j)) {
+            note_left_out(log, "directory group table", j, kFile, why);
+            continue;
+        }
+        const std::uint8_t *rec = record(image, F("ldapGroupRecords"), j);
+        std::string name(get_text(rec, Group("ldapGroupName")));
+        std::string description(get_text(rec, Group("ldapGroupDescription")));
+        out.append("%s:x:%u:%u:%s:/:/usr/bin/cli\n", name.c_str(),
+                   get_u(rec, Group("ldapGroupId")), get_u(rec, Group("ldapGroupPrivilege")),
+                   description.c_str());
+    }
+}
+
+void write_ldap_group_settings_to_fs(void)
+{
+    LogEntries log;
+    output_buffer.clear();
+    compose_ldapgroup(settings_image, output_buffer, log);
+    emit(log);
+    write_config_file({kFile, 0664, "Can't create ldap file", 1,
+                       "Can't write ldap users to system file", 1},
+                      output_buffer.text());
+}

@@ -1,0 +1,123 @@
+// /etc/passwd: the fixed system accounts, the local users of the image and
+// the two service accounts, whose password fields are kept from the file.
+#include "platform/platform.h"
+#include "store/exit.h"
+#include "store/log.h"
+#include "store/nvram.h"
+#include "store/write_all.h"
+#include "writers/compose.h"
+#include "writers/writers.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+using namespace settings;
+
+namespace {
+
+const char kFile[] = "/etc/passwd";
+
+const char kFixedAccounts[] = "wren:x:0:0:0,,:/:/bin/false\n"
+                              "nobody:x:99:3:0,Default User,:/:/bin/false\n"
+                              "ldapuser:none:5000:5000:0,LDAP Directory User,:/:/usr/bin/cli\n";
+
+bool is_service_account(std::string_view name)
+{
+    return name == "mlnuser_" || name == "kstuser_";
+}
+
+// One local user: a log line without the hash, and the passwd line.
+void add_user(const std::uint8_t *rec, const UserLayout &layout, unsigned index, unsigned id,
+              unsigned privilege, OutputBuffer &out, LogEntries &log)
+{
+    std::string name(get_text(rec, layout.name));
+    std::string gecos(get_text(rec, layout.gecos));
+    std::string hash(get_text(rec, layout.hash));
+    char line[256];
+    std::snprintf(line, sizeof line, "[%u] - %s:%s:%u:%u:%s:/:/usr/bin/cli\n", index, name.c_str(),
+                  "-", id, privilege, gecos.c_str());
+    log.push_back({LogEntry::UserLine, LOG_INFO, line});
+    out.append("%s:%s:%u:%u:%s:/:/usr/bin/cli\n", name.c_str(), hash.c_str(), id, privilege,
+               gecos.c_str());
+}
+
+std::optional<std::string> kept_password(const char *account)
+{
+    struct passwd *pw = platform::getpwnam(account);
+    if (pw == nullptr || pw->pw_passwd == nullptr)
+        return std::nullopt;
+    return std::string(pw->pw_passwd);
+}
+
+} // namespace
+
+void compose_passwd(const std::uint8_t *image, const UserLayout &layout, const KeptPasswords &kept,
+                    OutputBuffer &out, LogEntries &log)
+{
+    out.append_text(kFixedAccounts);
+    unsigned count = user_records_to_walk(image, layout, log);
+    // The built-in administrator is always uid 1 in group 0, whatever the count.
+    for (unsigned i = 0; i == 0 || i < count; ++i) {
+        const std::uint8_t *rec = record(image, layout.records, i);
+        if (i > 0 && is_service_account(get_text(rec, layout.name)))
+            continue;
+        if (const char *why = user_record_fault(image, layout, i)) {
+            note_left_out(log, "user table", i, kFile, why);
+            continue;
+        }
+        if (i == 0)
+            add_user(rec, layout, i, 1, 0, out, log);
+        else
+            add_user(rec, layout, i, get_u(rec, layout.id), get_u(rec, layout.privilege), out, log);
+    }
+    if (kept.mlnuser)
+        out.append("mlnuser_:%s:100:0:0,Meshlane User,:/:/bin/false\n", kept.mlnuser->c_str());
+    else
+        out.append_text("mlnuser_:x:100:0:0,Meshlane User,:/:/bin/false\n");
+    if (kept.kstuser)
+        out.append("kstuser_:%s:101:2:0,Kesslet User,:/:/bin/false\n", kept.kstuser->c_str());
+    else
+        out.append_text("kstuser_:x:101:2:0,Kesslet User,:/:/bin/false\n");
+}
+
+void write_user_settings_to_fs(void)
+{
+    bool fips = false;
+    if (!read_fips_mode(fips, "Unable to determine FIPS mode. Unable to retrieve user settings\n"))
+        return;
+    int fd = platform::open(kFile, O_RDWR | O_CREAT, 0664);
+    if (fd < 0) {
+        std::perror("Can't read/write user file");
+        cleanup_and_exit(1);
+    }
+    // Held from reading the service accounts' fields to the truncation, so
+    // both belong to one locked interval.
+    struct mgmt_file_lock lock_state {};
+    lock_file_rw(fd, &lock_state);
+    KeptPasswords kept{kept_password("mlnuser_"), kept_password("kstuser_")};
+
+    LayoutChoice choice = choose_user_layout(settings_image, fips, true);
+    if (choice.by_hash)
+        log_event(LOG_ERR, "FIPS MODE OFF but password hash is FIPS based");
+    LogEntries log;
+    output_buffer.clear();
+    compose_passwd(settings_image, *choice.layout, kept, output_buffer, log);
+    emit(log);
+    pin_admin_record(settings_image, *choice.layout);
+
+    std::string_view text = output_buffer.text();
+    int err = write_all(fd, text.data(), text.size());
+    if (err != 0) {
+        errno = err;
+        std::perror("Can't write user/passwords to system file");
+        ::close(fd);
+        cleanup_and_exit(1);
+    }
+    // A longer previous file must leave no tail.
+    (void)::ftruncate(fd, static_cast<off_t>(text.size()));
+    unlock_file(fd, &lock_state);
+    ::close(fd);
+}
