@@ -18,3 +18,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_CXX_FLAGS_INIT "-isystem ${CFGPULL_POWERPC_STUBS}/usr/include")
 # The stubs are never loaded: no run path to them.
 set(CMAKE_SKIP_BUILD_RPATH ON)
+# The board's kernel uses 4 KiB pages; the linker's 64 KiB default only pads.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-z,max-page-size=4096")
