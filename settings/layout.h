@@ -227,6 +227,13 @@ inline constexpr Field kLdapGroupRecord[] = {
     {"ldapGroupBayMask1", 318, 4, 1, T::U32},
 };
 
+// An IPv6 address with its prefix length (ipv6StaticAddress,
+// ipv6StaticRouteDestination, ipv6Dns1/2, ipAllow entries).
+inline constexpr Field kIpv6PrefixRecord[] = {
+    {"address", 0, 16, 1, T::Ipv6},
+    {"prefix", 16, 1, 1, T::U8},
+};
+
 // Compile-time lookup: an unknown name is a compile error.
 consteval Field field_in(std::span<const Field> table, std::string_view name)
 {
@@ -240,6 +247,7 @@ consteval Field F(std::string_view name) { return field_in(kLayout40, name); }
 consteval Field UserStd(std::string_view name) { return field_in(kUserRecordStd, name); }
 consteval Field UserFips(std::string_view name) { return field_in(kUserRecordFips, name); }
 consteval Field Group(std::string_view name) { return field_in(kLdapGroupRecord, name); }
+consteval Field Ipv6Rec(std::string_view name) { return field_in(kIpv6PrefixRecord, name); }
 
 inline constexpr Bit kBits40[] = {
     {"ipv6Enabled", F("ipv6Flags"), 0},

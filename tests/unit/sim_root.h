@@ -1,0 +1,24 @@
+// One simulated module for a whole in-process test program: the platform
+// layer fixes its root at first use, so every test shares this one.
+#pragma once
+
+#include "e2e/sim_module.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+inline SimModule &sim_root()
+{
+    static SimModule module;
+    static const bool exported = ::setenv("CFGPULL_SIM_ROOT", module.root().c_str(), 1) == 0;
+    (void)exported;
+    return module;
+}
+
+// Forgets what earlier tests left in the logs.
+inline void clear_sim_logs()
+{
+    std::error_code ec;
+    for (const char *p : {"/sim/calls.log", "/ramdisk/ubootmsg.log"})
+        std::filesystem::remove(sim_root().at(p), ec);
+}
