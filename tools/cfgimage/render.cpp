@@ -1,6 +1,9 @@
 #include "tools/cfgimage/render.h"
 
 #include "store/write_all.h"
+#include "writers/netconf.h"
+#include "writers/snmpd.h"
+#include "writers/wrenconf.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -38,6 +41,22 @@ Composed buffered(F compose)
     compose(out, c.log);
     c.text = std::string(out.text());
     return c;
+}
+
+Composed wrenconf(Image &image, const RenderInput &)
+{
+    return buffered([&](OutputBuffer &out, LogEntries &) { compose_wrenconf(image.data(), out); });
+}
+
+Composed netconf(Image &image, const RenderInput &)
+{
+    NetconfAddresses addresses = convert_netconf_addresses(image.data());
+    return buffered([&](OutputBuffer &out, LogEntries &) { compose_netconf(image.data(), addresses, out); });
+}
+
+Composed snmpd_conf(Image &image, const RenderInput &)
+{
+    return buffered([&](OutputBuffer &out, LogEntries &) { compose_snmpd_conf(image.data(), out); });
 }
 
 Composed passwd(Image &image, const RenderInput &in)
@@ -105,9 +124,10 @@ struct FileRow {
 };
 
 // Modes as the writers in writers/ create the files.
-// Not yet here: /etc/wrenconf, /etc/netconf and /etc/snmp/snmpd.conf, whose
-// composers are still on their way into writers/.
 constexpr FileRow kFiles[] = {
+    {"/etc/wrenconf", 0664, wrenconf},
+    {"/etc/netconf", 0664, netconf},
+    {"/etc/snmp/snmpd.conf", 0664, snmpd_conf},
     {"/etc/passwd", 0664, passwd},
     {"/etc/group", 0664, group},
     {"/etc/bayconf", 0664, bayconf},
