@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <array>
 #include <span>
 #include <string_view>
 
@@ -38,7 +39,9 @@ struct Bit {
 
 using T = FieldType;
 
-inline constexpr Field kLayout40[] = {
+// The header and first settings sit at the same places in every layout the
+// module has used (versions 18 to 40); each layout's table starts with them.
+inline constexpr std::array<Field, 25> kLayoutHead = {{
     {"magic", 0, 3, 1, T::Bytes},
     {"version", 3, 1, 1, T::U8},
     {"enclosureName", 4, 33, 1, T::Text},
@@ -64,6 +67,22 @@ inline constexpr Field kLayout40[] = {
     {"reservedFlag1", 199, 1, 1, T::U8},
     {"TZ", 200, 40, 1, T::Text},
     {"userCount", 240, 1, 1, T::U8},
+    }};
+
+// A layout's table: the shared head followed by its own fields.
+template <std::size_t M>
+consteval std::array<Field, kLayoutHead.size() + M> with_head(const Field (&fields)[M])
+{
+    std::array<Field, kLayoutHead.size() + M> table{};
+    std::size_t n = 0;
+    for (const Field &f : kLayoutHead)
+        table[n++] = f;
+    for (const Field &f : fields)
+        table[n++] = f;
+    return table;
+}
+
+inline constexpr auto kLayout40 = with_head({
     {"userRecords", 241, 122, 31, T::Record},
     {"userRecordsFips", 241, 163, 21, T::Record},
     {"presetHashes", 4023, 30, 8, T::Text},
@@ -196,7 +215,7 @@ inline constexpr Field kLayout40[] = {
     {"serviceAccountFlag", 10643, 1, 1, T::U8},
     {"SSLSessionCacheTimeout", 10644, 4, 1, T::I32},
     {"pad", 10648, 279, 1, T::Bytes},
-};
+});
 
 // User record, standard layout: 31 records of 122 bytes at userRecords.
 inline constexpr Field kUserRecordStd[] = {

@@ -12,32 +12,7 @@ inline constexpr std::size_t RECORD19_SIZE = 16031;
 
 // Version-19 layout. Spans that no field names (2960-3876, 6130-14179, ...)
 // hold nothing that survives the step to 20.
-inline constexpr Field kLayout19[] = {
-    {"magic", 0, 3, 1, T::Bytes},
-    {"version", 3, 1, 1, T::U8},
-    {"enclosureName", 4, 33, 1, T::Text},
-    {"rackName", 37, 33, 1, T::Text},
-    {"productAssetTag", 70, 33, 1, T::Text},
-    {"zelmarName", 103, 33, 1, T::Text},
-    {"reservedText1", 136, 33, 1, T::Text},
-    {"dhcpFlag", 169, 1, 1, T::U8},
-    {"dyndnsFlag", 170, 1, 1, T::U8},
-    {"ipAddress", 171, 4, 1, T::Ipv4},
-    {"netMask", 175, 4, 1, T::Ipv4},
-    {"defaultGateway", 179, 4, 1, T::Ipv4},
-    {"dns1", 183, 4, 1, T::Ipv4},
-    {"dns2", 187, 4, 1, T::Ipv4},
-    {"httpFlag", 191, 1, 1, T::U8},
-    {"sshFlag", 192, 1, 1, T::U8},
-    {"telnetFlag", 193, 1, 1, T::U8},
-    {"snmpFlag", 194, 1, 1, T::U8},
-    {"keysExist", 195, 1, 1, T::U8},
-    {"ebipaSvbFlag", 196, 1, 1, T::U8},
-    {"ebipaSwmFlag", 197, 1, 1, T::U8},
-    {"wizardCompleteFlag", 198, 1, 1, T::U8},
-    {"reservedFlag1", 199, 1, 1, T::U8},
-    {"TZ", 200, 40, 1, T::Text},
-    {"userCount", 240, 1, 1, T::U8},
+inline constexpr auto kLayout19 = with_head({
     {"userRecords", 241, 80, 31, T::Record},
     {"presetHashes", 2721, 15, 8, T::Text},
     {"rocommunity", 2841, 21, 1, T::Text},
@@ -84,7 +59,7 @@ inline constexpr Field kLayout19[] = {
     {"certsMD5", 14518, 33, 1, T::Bytes},
     {"bladeSignatures1", 14551, 4, 16, T::U32},
     {"mlnInfo", 14615, 1137, 1, T::Bytes},
-};
+});
 
 // Version-19 user record: 31 records of 80 bytes at userRecords.
 inline constexpr Field kUserRecord19[] = {
@@ -98,32 +73,7 @@ inline constexpr Field kUserRecord19[] = {
 
 // Version-20 layout, shared by versions 20 to 26. Its user and group
 // records are those of the current layout. The used part ends at 8901.
-inline constexpr Field kLayout20[] = {
-    {"magic", 0, 3, 1, T::Bytes},
-    {"version", 3, 1, 1, T::U8},
-    {"enclosureName", 4, 33, 1, T::Text},
-    {"rackName", 37, 33, 1, T::Text},
-    {"productAssetTag", 70, 33, 1, T::Text},
-    {"zelmarName", 103, 33, 1, T::Text},
-    {"reservedText1", 136, 33, 1, T::Text},
-    {"dhcpFlag", 169, 1, 1, T::U8},
-    {"dyndnsFlag", 170, 1, 1, T::U8},
-    {"ipAddress", 171, 4, 1, T::Ipv4},
-    {"netMask", 175, 4, 1, T::Ipv4},
-    {"defaultGateway", 179, 4, 1, T::Ipv4},
-    {"dns1", 183, 4, 1, T::Ipv4},
-    {"dns2", 187, 4, 1, T::Ipv4},
-    {"httpFlag", 191, 1, 1, T::U8},
-    {"sshFlag", 192, 1, 1, T::U8},
-    {"telnetFlag", 193, 1, 1, T::U8},
-    {"snmpFlag", 194, 1, 1, T::U8},
-    {"keysExist", 195, 1, 1, T::U8},
-    {"ebipaSvbFlag", 196, 1, 1, T::U8},
-    {"ebipaSwmFlag", 197, 1, 1, T::U8},
-    {"wizardCompleteFlag", 198, 1, 1, T::U8},
-    {"reservedFlag1", 199, 1, 1, T::U8},
-    {"TZ", 200, 40, 1, T::Text},
-    {"userCount", 240, 1, 1, T::U8},
+inline constexpr auto kLayout20 = with_head({
     {"userRecords", 241, 122, 31, T::Record},
     {"presetHashes", 4023, 30, 8, T::Text},
     {"rocommunity", 4263, 21, 1, T::Text},
@@ -202,7 +152,7 @@ inline constexpr Field kLayout20[] = {
     {"groupMaxKi", 8889, 4, 1, T::I32},
     {"groupKp", 8893, 4, 1, T::I32},
     {"groupKd", 8897, 4, 1, T::I32},
-};
+});
 
 consteval Field V19(std::string_view name) { return field_in(kLayout19, name); }
 consteval Field User19(std::string_view name) { return field_in(kUserRecord19, name); }

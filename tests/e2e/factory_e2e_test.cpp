@@ -6,7 +6,6 @@
 
 #include <crypt.h>
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -14,70 +13,6 @@
 using settings::F;
 
 namespace {
-
-std::uint8_t checksum(const std::string &bytes)
-{
-    unsigned sum = 0;
-    for (unsigned char c : bytes)
-        sum += c;
-    return static_cast<std::uint8_t>(-sum & 0xFF);
-}
-
-std::string type3_field(const std::string &text)
-{
-    return std::string(1, static_cast<char>(0xC0 | text.size())) + text;
-}
-
-// Board type 3: identity EEPROM at 0x52 from offset 0x10, FRU behind mux 0x75.
-void install_board(const SimModule &m, const std::string &password = "Adm1n!pw")
-{
-    m.write("/etc/gpio_states", "ZELMARBOARDTYPE=3\n");
-    m.write("/dev/i2c0", "");
-    m.write("/proc/sys/crypto/fips_enabled", "0\n");
-    std::string record(7, '\0');
-    record += std::string("\x00\x50\xC2\xA1\xB2\xC3", 6);
-    record += password;
-    record.resize(21, '\0');
-    record += static_cast<char>(checksum(record));
-    m.write("/sim/i2c/52", std::string(16, '\0') + record + std::string(64, '\0'));
-
-    std::string area = std::string("\x01\x00\x17", 3) + type3_field("AB-123456-C") + type3_field("CZ3456789X") + "\xC1";
-    area.resize((area.size() + 1 + 7) / 8 * 8 - 1, '\0');
-    area[1] = static_cast<char>((area.size() + 1) / 8);
-    area += static_cast<char>(checksum(area));
-    std::string header("\x01\x00\x01\x00\x00\x00\x00", 7);
-    header += static_cast<char>(checksum(header));
-    std::string fru = header + area;
-    fru.resize(512, '\0');
-    m.write("/sim/i2c/56", fru);
-    m.write("/sim/i2c/75", std::string(1, '\0'));
-}
-
-// The default environment with a correct big-endian CRC.
-void install_uboot(const SimModule &m)
-{
-    std::string data = std::string("bootcmd=bootm ff800000 ffb80000\0bootdelay=1\0baudrate=9600\0", 59) +
-                       std::string("bootargs=root=/dev/ram0 console=ttyS0,9600\0\0", 45);
-    data.resize(1020, '\0');
-    uLong crc = crc32(0, reinterpret_cast<const Bytef *>(data.data()), 1020);
-    std::string block = {static_cast<char>(crc >> 24), static_cast<char>(crc >> 16), static_cast<char>(crc >> 8),
-                         static_cast<char>(crc)};
-    m.write("/dev/uboot", block + data);
-}
-
-void install_cfgpush(const SimModule &m)
-{
-    std::filesystem::copy_file(bin_path("cfgpush"), m.at("/usr/sbin/cfgpush"));
-}
-
-// A blank module: erased device, working EEPROMs and boot loader environment.
-void blank(const SimModule &m)
-{
-    install_board(m);
-    install_uboot(m);
-    install_cfgpush(m);
-    m.write_bytes("/dev/env", std::vector<std::uint8_t>(RAW_IMAGE_SIZE, 0xFF));
-}
 
 bool has_line(const std::string &log, const std::string &line)
 {
@@ -110,7 +45,7 @@ TEST(FactoryRestore, OptionAOnUnusableDevicesRestoresInProcess)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         SimModule m;
-        blank(m);
+        m.make_blank();
         m.write_bytes("/dev/env", c.raw);
         RunResult r = m.run("cfgpull", {"-a"});
         EXPECT_EQ(r.status, 0) << r.err;
@@ -148,7 +83,7 @@ TEST(FactoryRestore, RebootOrFailOver)
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.login_allowed ? c.login_allowed : "-") + " / " + (c.em_status ? c.em_status : "-"));
         SimModule m;
-        blank(m);
+        m.make_blank();
         if (c.login_allowed)
             m.write("/sim/login_allowed", c.login_allowed);
         if (c.em_status)
@@ -163,8 +98,8 @@ TEST(FactoryRestore, RebootOrFailOver)
 TEST(FactoryRestore, HashOfAShortPassword)
 {
     SimModule m;
-    blank(m);
-    install_board(m, "abc");
+    m.make_blank();
+    m.install_board("abc");
     ASSERT_EQ(m.run("cfgpull", {"-a"}).status, 0);
     std::string hash = admin_hash(m.read_image());
     EXPECT_EQ(hash.size(), 13u);
@@ -174,7 +109,7 @@ TEST(FactoryRestore, HashOfAShortPassword)
 TEST(FactoryRestore, OtherOptionsDelegateToCfgpushAndLoadAgain)
 {
     SimModule m;
-    blank(m);
+    m.make_blank();
     RunResult r = m.run("cfgpull", {"-e"});  // cfgpush takes the same lock: it must not wait for us
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(m.calls().find("system /usr/sbin/cfgpush -A\n"), std::string::npos);
@@ -189,7 +124,7 @@ TEST(FactoryRestore, OtherOptionsDelegateToCfgpushAndLoadAgain)
 TEST(FactoryRestore, VersionThatCannotBeKept)
 {
     SimModule m;
-    blank(m);
+    m.make_blank();
     auto image = sample_image();
     image[3] = 41;  // newer, with a magic that is not downgraded
     m.write_image(image);
@@ -202,7 +137,7 @@ TEST(FactoryRestore, VersionThatCannotBeKept)
 TEST(FactoryRestore, MissingBootLoaderDeviceEndsTheRunBeforeTheStore)
 {
     SimModule m;
-    blank(m);
+    m.make_blank();
     std::filesystem::remove(m.at("/dev/uboot"));
     auto before = m.read_bytes("/dev/env");
     RunResult r = m.run("cfgpull", {"-a"});
@@ -215,7 +150,7 @@ TEST(FactoryRestore, MissingBootLoaderDeviceEndsTheRunBeforeTheStore)
 TEST(FactoryRestore, WithoutBoardTypeTheBootDependentDefaultsStayZero)
 {
     SimModule m;
-    blank(m);
+    m.make_blank();
     std::filesystem::remove(m.at("/etc/gpio_states"));
     RunResult r = m.run("cfgpull", {"-a"});
     EXPECT_EQ(r.status, 0);
@@ -232,7 +167,7 @@ TEST(FactoryRestore, WithoutBoardTypeTheBootDependentDefaultsStayZero)
 TEST(FactoryRestore, FipsModeUsesTheFipsRecordAndHash)
 {
     SimModule m;
-    blank(m);
+    m.make_blank();
     m.write("/proc/sys/crypto/fips_enabled", "1\n");
     ASSERT_EQ(m.run("cfgpull", {"-a"}).status, 0);
     auto image = m.read_image();

@@ -32,20 +32,6 @@ const std::string kUsage =
     "\t-K, \tdo only KAT info\n"
     "\t-???, \tetc.\n";
 
-// Marks the device as old so that a rewrite shows in its modification time.
-void age(const SimModule &m, const std::string &path)
-{
-    struct timespec times[2] = {{1000, 0}, {1000, 0}};
-    ::utimensat(AT_FDCWD, m.at(path).c_str(), times, 0);
-}
-
-bool rewritten(const SimModule &m, const std::string &path)
-{
-    struct stat st {};
-    ::stat(m.at(path).c_str(), &st);
-    return st.st_mtim.tv_sec != 1000;
-}
-
 std::vector<std::uint8_t> encoded(const std::vector<std::uint8_t> &image)
 {
     std::vector<std::uint8_t> copy = image, raw(RAW_IMAGE_SIZE);
@@ -123,26 +109,26 @@ TEST(Lock, ASecondRunWaitsForTheHolder)
     RunResult r;
     std::thread runner([&] { r = m.run("cfgpull", {"-A"}); });
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    age(m, "/dev/env");
+    m.age("/dev/env");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_FALSE(rewritten(m, "/dev/env")) << "ran while the lock was held";
+    EXPECT_FALSE(m.rewritten("/dev/env")) << "ran while the lock was held";
     ::flock(fd, LOCK_UN);
     ::close(fd);
     runner.join();
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(rewritten(m, "/dev/env"));
+    EXPECT_TRUE(m.rewritten("/dev/env"));
 }
 
 TEST(Load, CleanImageIsUsedSilentlyAndNotRewritten)
 {
     SimModule m;
     m.write_image(sample_image());
-    age(m, "/dev/env");
+    m.age("/dev/env");
     RunResult r = m.run("cfgpull", {"-e"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out + r.err, "");
     EXPECT_EQ(m.syslog(), "");
-    EXPECT_FALSE(rewritten(m, "/dev/env"));
+    EXPECT_FALSE(m.rewritten("/dev/env"));
 }
 
 TEST(Load, CorrectedBytesAreReportedAndTheDeviceCleaned)
@@ -247,11 +233,11 @@ TEST(Load, NewerImageWithOtherMagicIsLeftAloneWithoutPreserve)
     auto image = sample_image();
     image[3] = 41;
     m.write_image(image);
-    age(m, "/dev/env");
+    m.age("/dev/env");
     RunResult r = m.run("cfgpull", {"-e"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(m.syslog(), "");
-    EXPECT_FALSE(rewritten(m, "/dev/env"));
+    EXPECT_FALSE(m.rewritten("/dev/env"));
 
     m.run("cfgpull", {"-se"});
     EXPECT_TRUE(m.syslog().starts_with("<13> cfgtools: NVRAM format could not be preserved.\n")) << m.syslog();
@@ -273,10 +259,10 @@ TEST(Store, OptionARewritesACleanDevice)
 {
     SimModule m;
     m.write_image(sample_image());
-    age(m, "/dev/env");
+    m.age("/dev/env");
     RunResult r = m.run("cfgpull", {"-A"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(rewritten(m, "/dev/env"));
+    EXPECT_TRUE(m.rewritten("/dev/env"));
     EXPECT_EQ(m.read_image(), sample_image());
 }
 

@@ -20,19 +20,6 @@ std::vector<std::uint8_t> image_at(unsigned version)
     return image;
 }
 
-void age(const SimModule &m, const std::string &path)
-{
-    struct timespec times[2] = {{1000, 0}, {1000, 0}};
-    ::utimensat(AT_FDCWD, m.at(path).c_str(), times, 0);
-}
-
-bool rewritten(const SimModule &m, const std::string &path)
-{
-    struct stat st {};
-    ::stat(m.at(path).c_str(), &st);
-    return st.st_mtim.tv_sec != 1000;
-}
-
 // The notices in the life of the settings, without what the writers report.
 std::string notices(const std::string &syslog)
 {
@@ -69,11 +56,11 @@ TEST(Migrate, PreserveAfterTheOptionLeavesTheImageAlone)
     SimModule m;
     m.write("/proc/sys/crypto/fips_enabled", "0\n");
     m.write_image(image_at(39));
-    age(m, "/dev/env");
+    m.age("/dev/env");
     RunResult r = m.run("cfgpull", {"-as"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(notices(m.syslog()), "");
-    EXPECT_FALSE(rewritten(m, "/dev/env"));
+    EXPECT_FALSE(m.rewritten("/dev/env"));
     EXPECT_EQ(m.read_image(), image_at(39));
 }
 
@@ -100,7 +87,7 @@ TEST(Migrate, VersionBelow18EndsInTheFactoryRestore)
     SimModule m;
     m.write("/proc/sys/crypto/fips_enabled", "0\n");
     m.write_image(image_at(17));
-    age(m, "/dev/env");
+    m.age("/dev/env");
     m.run("cfgpull", {"-se"});
     // The restore itself is still a placeholder; what leads there is settled.
     EXPECT_TRUE(m.syslog().starts_with("<13> cfgtools: NVRAM DEBUG: New version(17) not same as LE_CURRENT_VERSION(40)\n"

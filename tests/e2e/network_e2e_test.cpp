@@ -14,22 +14,6 @@ using settings::F;
 
 namespace {
 
-std::vector<std::uint8_t> block_with(const std::vector<std::string> &entries)
-{
-    std::vector<std::uint8_t> b(1024, 0xFF);
-    std::size_t pos = 4;
-    for (const std::string &e : entries) {
-        std::copy(e.begin(), e.end(), b.begin() + static_cast<long>(pos));
-        pos += e.size();
-        b[pos++] = 0;
-    }
-    b[pos] = 0;
-    uLong crc = crc32(0, b.data() + 4, 1020);
-    for (int k = 0; k < 4; ++k)
-        b[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(crc >> (24 - 8 * k));
-    return b;
-}
-
 const std::vector<std::string> kEnv = {"bootdelay=1", "baudrate=9600",
                                        "bootargs=root=/dev/ram0 console=ttyS0,9600"};
 
@@ -39,7 +23,7 @@ struct Module : SimModule {
         auto image = sample_image();
         settings::set_i(image.data(), F("baudRate"), stored_rate);
         write_image(image);
-        write_bytes("/dev/uboot", block_with(kEnv));
+        write_bytes("/dev/uboot", uboot_block(kEnv));
     }
 };
 
@@ -56,7 +40,7 @@ TEST(EnclosureRun, ConsoleAtAnotherRateIsRestartedAndTheBootEnvironmentFollows)
     EXPECT_NE(conf.find("\nbaudRate=115200\n"), std::string::npos);
     EXPECT_NE(m.calls().find("sendKillSignalToGetty"), std::string::npos);
     EXPECT_EQ(m.read_bytes("/dev/uboot"),
-              block_with({"bootdelay=1", "baudrate=115200", "bootargs=root=/dev/ram0 console=ttyS0,115200"}));
+              uboot_block({"bootdelay=1", "baudrate=115200", "bootargs=root=/dev/ram0 console=ttyS0,115200"}));
 }
 
 TEST(EnclosureRun, EqualRatesTouchNeitherConsoleNorBootEnvironment)
@@ -65,7 +49,7 @@ TEST(EnclosureRun, EqualRatesTouchNeitherConsoleNorBootEnvironment)
     m.write("/sim/console_baudrate", "9600");
     ASSERT_EQ(m.run("cfgpull", {"-e"}).status, 0);
     EXPECT_EQ(m.calls().find("sendKillSignalToGetty"), std::string::npos);
-    EXPECT_EQ(m.read_bytes("/dev/uboot"), block_with(kEnv));
+    EXPECT_EQ(m.read_bytes("/dev/uboot"), uboot_block(kEnv));
 }
 
 TEST(EnclosureRun, BootEnvironmentDeviceFailuresEndWith255AfterTheirLogEntry)

@@ -4,11 +4,13 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <csignal>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <zlib.h>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -143,4 +145,92 @@ std::vector<std::uint8_t> sample_image()
     settings::set_text(image.data(), settings::F("enclosureName"), "Rack7-Encl2");
     settings::set_u(image.data(), settings::F("baudRate"), 9600);
     return image;
+}
+
+void SimModule::age(const std::string &module_path) const
+{
+    struct timespec times[2] = {{1000, 0}, {1000, 0}};
+    ::utimensat(AT_FDCWD, at(module_path).c_str(), times, 0);
+}
+
+bool SimModule::rewritten(const std::string &module_path) const
+{
+    struct stat st {};
+    ::stat(at(module_path).c_str(), &st);
+    return st.st_mtim.tv_sec != 1000;
+}
+
+namespace {
+
+char checksum_byte(const std::string &bytes)
+{
+    unsigned sum = 0;
+    for (unsigned char c : bytes)
+        sum += c;
+    return static_cast<char>(-sum & 0xFF);
+}
+
+std::string fru_text_field(const std::string &text)
+{
+    return std::string(1, static_cast<char>(0xC0 | text.size())) + text;
+}
+
+} // namespace
+
+void SimModule::install_board(const std::string &password) const
+{
+    write("/etc/gpio_states", "ZELMARBOARDTYPE=3\n");
+    write("/dev/i2c0", "");
+    std::string record(7, '\0');
+    record += std::string("\x00\x50\xC2\xA1\xB2\xC3", 6);
+    record += password;
+    record.resize(21, '\0');
+    record += checksum_byte(record);
+    write("/sim/i2c/52", std::string(16, '\0') + record + std::string(64, '\0'));
+
+    std::string area = std::string("\x01\x00\x17", 3) + fru_text_field("AB-123456-C") +
+                       fru_text_field("CZ3456789X") + "\xC1";
+    area.resize((area.size() + 1 + 7) / 8 * 8 - 1, '\0');
+    area[1] = static_cast<char>((area.size() + 1) / 8);
+    area += checksum_byte(area);
+    std::string header("\x01\x00\x01\x00\x00\x00\x00", 7);
+    header += checksum_byte(header);
+    std::string fru = header + area;
+    fru.resize(512, '\0');
+    write("/sim/i2c/56", fru);
+    write("/sim/i2c/75", std::string(1, '\0'));
+}
+
+void SimModule::make_blank(const std::string &password) const
+{
+    install_board(password);
+    write("/proc/sys/crypto/fips_enabled", "0\n");
+    write_bytes("/dev/uboot", uboot_block(default_uboot_entries()));
+    fs::copy_file(bin_path("cfgpush"), at("/usr/sbin/cfgpush"), fs::copy_options::overwrite_existing);
+    write_bytes("/dev/env", std::vector<std::uint8_t>(RAW_IMAGE_SIZE, 0xFF));
+}
+
+std::vector<std::uint8_t> uboot_block(const std::vector<std::string> &entries, std::uint8_t pad)
+{
+    std::vector<std::uint8_t> b(1024, pad);
+    std::size_t pos = 4;
+    for (const std::string &e : entries) {
+        std::copy(e.begin(), e.end(), b.begin() + static_cast<long>(pos));
+        pos += e.size();
+        b[pos++] = 0;
+    }
+    b[pos] = 0;
+    uLong crc = crc32(0, b.data() + 4, 1020);
+    for (int k = 0; k < 4; ++k)
+        b[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(crc >> (24 - 8 * k));
+    return b;
+}
+
+const std::vector<std::string> &default_uboot_entries()
+{
+    static const std::vector<std::string> entries = {
+        "bootcmd=bootm ff800000 ffb80000", "bootdelay=1", "baudrate=9600", "loads_echo=1",
+        "ethaddr=DE:AD:BE:EF:01:01", "silent=1", "autoload=n", "stdin=serial", "stdout=serial",
+        "stderr=serial", "bootargs=root=/dev/ram0 console=ttyS0,9600"};
+    return entries;
 }

@@ -35,6 +35,18 @@ public:
     std::vector<std::uint8_t> read_image() const;
 
     std::string calls() const { return read("/sim/calls.log"); }
+
+    // Marks a file as old, so that a rewrite shows in its modification time.
+    void age(const std::string &module_path) const;
+    bool rewritten(const std::string &module_path) const;
+
+    // A module as it leaves the factory line, with nothing stored yet: board
+    // type 3 (identity EEPROM at 0x52 holding `password`, FRU EEPROM behind
+    // multiplexer 0x75 with serial "CZ3456789X", part "AB-123456-C"), FIPS
+    // off, the default boot loader environment, cfgpush installed, and an
+    // erased /dev/env.
+    void make_blank(const std::string &password = "Adm1n!pw") const;
+    void install_board(const std::string &password = "Adm1n!pw") const;
     std::string syslog() const { return read("/sim/syslog"); }
 
     // Runs <build>/bin/<program> with CFGPULL_SIM_ROOT set to this root.
@@ -45,6 +57,12 @@ public:
 private:
     std::filesystem::path root_;
 };
+
+// A boot loader environment block: the entries, the end mark, `pad` after
+// it, and the CRC big-endian over the data area.
+std::vector<std::uint8_t> uboot_block(const std::vector<std::string> &entries, std::uint8_t pad = 0xFF);
+// The environment a module boots with when its stored one is unusable.
+const std::vector<std::string> &default_uboot_entries();
 
 // Path of a built executable.
 std::string bin_path(const std::string &program);

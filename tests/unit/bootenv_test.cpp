@@ -15,27 +15,12 @@ namespace {
 
 using Block = std::vector<unsigned char>;
 
-const std::vector<std::string> kDefault = {
-    "bootcmd=bootm ff800000 ffb80000", "bootdelay=1", "baudrate=9600", "loads_echo=1",
-    "ethaddr=DE:AD:BE:EF:01:01", "silent=1", "autoload=n", "stdin=serial", "stdout=serial",
-    "stderr=serial", "bootargs=root=/dev/ram0 console=ttyS0,9600"};
+const std::vector<std::string> &kDefault = default_uboot_entries();
 
-// A block as the boot loader's image tool lays it out: entries, end mark,
-// padding, CRC big-endian over the data area.
+// A block as the boot loader's image tool lays it out.
 Block make_block(const std::vector<std::string> &entries, unsigned char pad = 0xFF)
 {
-    Block b(UBOOT_ENV_SIZE, pad);
-    std::size_t pos = 4;
-    for (const std::string &e : entries) {
-        std::copy(e.begin(), e.end(), b.begin() + static_cast<long>(pos));
-        pos += e.size();
-        b[pos++] = 0;
-    }
-    b[pos] = 0;
-    uLong crc = crc32(0, b.data() + 4, 1020);
-    for (int k = 0; k < 4; ++k)
-        b[static_cast<std::size_t>(k)] = static_cast<unsigned char>(crc >> (24 - 8 * k));
-    return b;
+    return uboot_block(entries, pad);
 }
 
 // The default environment ends with one more NUL after its end mark.

@@ -1,5 +1,4 @@
-// One simulated module for a whole in-process test program: the platform
-// layer fixes its root at first use, so every test shares this one.
+// One simulated module shared by a whole in-process test program.
 #pragma once
 
 #include "e2e/sim_module.h"
