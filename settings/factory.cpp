@@ -26,7 +26,7 @@ const char *const kPresetHashes[8] = {
 namespace {
 
 constexpr std::uint32_t kAllBays = 0xFFFFFFFFu;
-constexpr int kDefaultBaudRate = 9600;
+constexpr int kDefaultBaudRate = kFactoryBaudRate;
 constexpr int kLoginAllowedReboot = 838891;
 
 const char kLcdUserNotes[] =
@@ -62,22 +62,6 @@ void set_admin_record(std::uint8_t *image, bool fips, const std::string &hash)
     settings::set_u(image, F("userBayMask2"), kAllBays, 0);
 }
 
-// crypt(3) of the EEPROM password with a salt of the module's kind; "x"
-// when the library cannot hash it.
-std::string admin_hash(const char *password, bool fips)
-{
-    char salt[25] = {};
-    if (fips)
-        em_openssl_make_fips_salt(salt, sizeof salt, 2);
-    else
-        em_openssl_make_salt(salt, sizeof salt, 0);
-    const char *hash = crypt(password, salt);
-    em_safe_memset(salt, 0, sizeof salt);
-    if (hash == nullptr || hash[0] == '*')
-        return "x";
-    return hash;
-}
-
 FactoryFacts read_facts()
 {
     FactoryFacts facts;
@@ -94,7 +78,7 @@ FactoryFacts read_facts()
     }
     if (facts.identity_read) {
         std::string password = board_default_password();
-        facts.admin_hash = admin_hash(password.c_str(), facts.fips);
+        facts.admin_hash = factory_admin_hash(password.c_str(), facts.fips);
         em_safe_memset(password.data(), 0, password.size());
     }
     return facts;
@@ -134,6 +118,20 @@ void restore_in_process(int *slot)
 }
 
 } // namespace
+
+std::string factory_admin_hash(const char *password, bool fips)
+{
+    char salt[25] = {};
+    if (fips)
+        em_openssl_make_fips_salt(salt, sizeof salt, 2);
+    else
+        em_openssl_make_salt(salt, sizeof salt, 0);
+    const char *hash = crypt(password, salt);
+    em_safe_memset(salt, 0, sizeof salt);
+    if (hash == nullptr || hash[0] == '*')
+        return "x";
+    return hash;
+}
 
 void compose_factory_defaults(std::uint8_t *image, const FactoryFacts &facts)
 {

@@ -30,5 +30,12 @@ void compose_factory_defaults(std::uint8_t *image, const FactoryFacts &facts);
 // `lcd_pin` is used in FIPS mode only.
 void compose_boot_dependent_defaults(std::uint8_t *image, bool fips, const char *lcd_pin);
 
+// The console baud rate the defaults give the image and the boot loader.
+inline constexpr int kFactoryBaudRate = 9600;
+
+// crypt(3) of a password with a salt of the module's kind; "x" when the
+// library cannot hash it.
+std::string factory_admin_hash(const char *password, bool fips);
+
 // The eight fixed traditional hashes kept in presetHashes.
 extern const char *const kPresetHashes[8];

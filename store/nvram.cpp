@@ -57,17 +57,26 @@ void read_device(int *slot)
 
 } // namespace
 
+int correct_block(unsigned char *raw, std::size_t block)
+{
+    return rs_decode(raw + block * RS_N);
+}
+
+void copy_block(const unsigned char *raw, unsigned char *image, std::size_t block)
+{
+    std::memcpy(image + block * RS_K, raw + block * RS_N, RS_K);
+}
+
 DecodeResult decode_raw_image(unsigned char *raw, unsigned char *image)
 {
     DecodeResult result{0, -1};
     for (std::size_t i = 0; i < NVRAM_BLOCKS; ++i) {
-        unsigned char *codeword = raw + i * RS_N;
-        int n = rs_decode(codeword);
+        int n = correct_block(raw, i);
         if (n < 0) {
             result.failed_block = static_cast<int>(i);
             return result;
         }
-        std::memcpy(image + i * RS_K, codeword, RS_K);
+        copy_block(raw, image, i);
         result.corrected += n;
     }
     return result;

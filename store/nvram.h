@@ -26,6 +26,12 @@ struct DecodeResult {
 };
 DecodeResult decode_raw_image(unsigned char *raw, unsigned char *image);
 
+// One codeword at a time: corrects codeword `block` of `raw` in place
+// (returns the bytes corrected, or -1), and copies its data bytes to their
+// place in `image`.
+int correct_block(unsigned char *raw, std::size_t block);
+void copy_block(const unsigned char *raw, unsigned char *image, std::size_t block);
+
 // Zeroes the image's pad and encodes all of it into `raw`.
 void encode_image(unsigned char *image, unsigned char *raw);
 

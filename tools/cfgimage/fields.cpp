@@ -1,0 +1,343 @@
+#include "tools/cfgimage/fields.h"
+
+#include "settings/layouts_old.h"
+#include "writers/user_table.h"
+
+#include <arpa/inet.h>
+
+#include <charconv>
+#include <cstdio>
+#include <vector>
+
+namespace cfgimage {
+
+using settings::F;
+using settings::FieldType;
+
+namespace {
+
+constexpr Layout kLayouts[] = {
+    {18, 19, settings::kLayout19, settings::kUserRecord19, {}, settings::kLdapGroupRecord, {}},
+    {20, 26, settings::kLayout20, settings::kUserRecordStd, {}, settings::kLdapGroupRecord, {}},
+    {settings::CURRENT_VERSION, settings::CURRENT_VERSION, settings::kLayout40, settings::kUserRecordStd,
+     settings::kUserRecordFips, settings::kLdapGroupRecord, settings::kBits40},
+};
+
+static_assert(std::size(kLayouts) > 0 && kLayouts[std::size(kLayouts) - 1].first_version == settings::CURRENT_VERSION);
+
+constexpr Field kMasks[] = {
+    F("ipv6Flags"), F("featureBits"), F("bladeSignatures1"), F("bladeSignatures2"), F("userBayMask2"),
+    F("ldapGroupBayMask2"), F("groupCapBays"), F("manualPolicyFrontBays0"), F("manualPolicyFrontBays1"),
+    F("manualPolicyIoBays"), F("manualPolicyMisc"), F("serverBaysInProgress0"), F("serverBaysInProgress1"),
+    settings::UserStd("userBayMask1"), settings::UserFips("userBayMask1Fips"), settings::Group("ldapGroupBayMask1"),
+};
+
+constexpr Field kSecrets[] = {
+    F("presetHashes"), F("serviceAccountPassword"), settings::UserStd("userPasswordHash"),
+    settings::UserFips("userPasswordHashFips"),
+};
+
+bool named_in(std::span<const Field> list, const Field &f)
+{
+    for (const Field &m : list)
+        if (std::string_view(m.name) == f.name)
+            return true;
+    return false;
+}
+
+bool is_number(FieldType t)
+{
+    return t == FieldType::U8 || t == FieldType::U16 || t == FieldType::U32 || t == FieldType::I16 ||
+           t == FieldType::I32;
+}
+
+bool is_signed(FieldType t)
+{
+    return t == FieldType::I16 || t == FieldType::I32;
+}
+
+// The range a number field holds, from its width.
+void number_range(const Field &f, long long &low, long long &high)
+{
+    unsigned bits = 8u * (f.size < 4 ? f.size : 4u);
+    if (is_signed(f.type)) {
+        high = (1LL << (bits - 1)) - 1;
+        low = -high - 1;
+    } else {
+        low = 0;
+        high = (1LL << bits) - 1;
+    }
+}
+
+// Decimal, or hexadecimal after "0x", with an optional minus sign.
+std::optional<long long> parse_integer(std::string_view text)
+{
+    bool negative = text.starts_with('-');
+    if (negative)
+        text.remove_prefix(1);
+    int base = 10;
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    if (text.empty() || text.size() > 16)
+        return std::nullopt;
+    unsigned long long v = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
+    if (ec != std::errc{} || end != text.data() + text.size() || v > (1ULL << 40))
+        return std::nullopt;
+    long long s = static_cast<long long>(v);
+    return negative ? -s : s;
+}
+
+std::string hex_bytes(std::span<const std::uint8_t> b)
+{
+    std::string s;
+    char two[3];
+    for (std::uint8_t c : b) {
+        std::snprintf(two, sizeof two, "%02x", c);
+        s += two;
+    }
+    return s;
+}
+
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::optional<std::string> assign_bytes(std::uint8_t *base, const Place &p, std::string_view value)
+{
+    std::string limit = p.name + ": at most " + std::to_string(p.field.size) + " bytes as hexadecimal digits";
+    if (value.size() % 2 != 0 || value.size() > 2u * p.field.size)
+        return limit;
+    std::vector<std::uint8_t> staged(p.field.size, 0);
+    for (std::size_t i = 0; i < value.size(); i += 2) {
+        int hi = hex_digit(value[i]), lo = hex_digit(value[i + 1]);
+        if (hi < 0 || lo < 0)
+            return limit;
+        staged[i / 2] = static_cast<std::uint8_t>(hi * 16 + lo);
+    }
+    std::span<std::uint8_t> out = settings::bytes(base, p.field, p.index);
+    std::copy(staged.begin(), staged.end(), out.begin());
+    return std::nullopt;
+}
+
+std::optional<std::string> assign_number(std::uint8_t *base, const Place &p, std::string_view value)
+{
+    long long low = 0, high = 0;
+    number_range(p.field, low, high);
+    std::optional<long long> v = parse_integer(value);
+    if (!v || *v < low || *v > high)
+        return p.name + ": a number from " + std::to_string(low) + " to " + std::to_string(high);
+    settings::set_u(base, p.field, static_cast<std::uint32_t>(*v), p.index);
+    return std::nullopt;
+}
+
+std::optional<std::string> assign_address(std::uint8_t *base, const Place &p, std::string_view value, int family)
+{
+    std::uint8_t address[16] = {};
+    std::string text(value);
+    bool v4 = family == AF_INET;
+    if (p.field.size != (v4 ? 4u : 16u) || inet_pton(family, text.c_str(), address) != 1)
+        return p.name + (v4 ? ": an IPv4 address (a.b.c.d)" : ": an IPv6 address");
+    std::span<std::uint8_t> out = settings::bytes(base, p.field, p.index);
+    std::copy(address, address + out.size(), out.begin());
+    return std::nullopt;
+}
+
+std::string ipv4_text(std::span<const std::uint8_t> a)
+{
+    char s[16];
+    std::snprintf(s, sizeof s, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
+    return s;
+}
+
+// Eight groups of four hexadecimal digits, as the network file writes them.
+std::string ipv6_text(std::span<const std::uint8_t> a)
+{
+    std::string s;
+    char group[6];
+    for (std::size_t g = 0; g + 1 < a.size(); g += 2) {
+        std::snprintf(group, sizeof group, g == 0 ? "%02x%02x" : ":%02x%02x", a[g], a[g + 1]);
+        s += group;
+    }
+    return s;
+}
+
+const Field *find_in(std::span<const Field> table, std::string_view name)
+{
+    return table.empty() ? nullptr : settings::find_field(table, name);
+}
+
+std::string index_error(const FieldName &n, unsigned count)
+{
+    return n.text() + ": takes an index from 0 to " + std::to_string(count - 1);
+}
+
+// A field of record `index` in the table `records` of the current layout.
+std::variant<Place, std::string> record_place(const FieldName &n, const Field &f, const Field &table)
+{
+    if (!n.index || *n.index >= table.count)
+        return index_error(n, table.count);
+    return Place{n.text(), f, table.at(*n.index), 0, nullptr};
+}
+
+} // namespace
+
+const Layout *layout_for(unsigned version)
+{
+    for (const Layout &l : kLayouts)
+        if (version >= l.first_version && version <= l.last_version)
+            return &l;
+    return nullptr;
+}
+
+const Layout &current_layout()
+{
+    return kLayouts[std::size(kLayouts) - 1];
+}
+
+std::span<const Field> records_of(const Layout &layout, const Field &table)
+{
+    std::string_view name = table.name;
+    if (table.type != FieldType::Record)
+        return {};
+    if (name == "userRecords")
+        return layout.user_records;
+    if (name == "userRecordsFips")
+        return layout.fips_user_records;
+    if (name == "ldapGroupRecords")
+        return layout.group_records;
+    return {};
+}
+
+bool fips_users(const std::uint8_t *image, bool fips_mode)
+{
+    return choose_user_layout(image, fips_mode, true).layout == &settings::user_layout(true);
+}
+
+std::string FieldName::text() const
+{
+    return index ? name + "[" + std::to_string(*index) + "]" : name;
+}
+
+std::optional<FieldName> parse_field_name(std::string_view text)
+{
+    std::size_t open = text.find('[');
+    if (open == std::string_view::npos)
+        return text.empty() ? std::nullopt : std::optional<FieldName>(FieldName{std::string(text), {}});
+    if (open == 0 || !text.ends_with(']'))
+        return std::nullopt;
+    std::string_view digits = text.substr(open + 1, text.size() - open - 2);
+    unsigned index = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
+    if (digits.empty() || ec != std::errc{} || end != digits.data() + digits.size())
+        return std::nullopt;
+    return FieldName{std::string(text.substr(0, open)), index};
+}
+
+std::variant<Place, std::string> resolve(const FieldName &n, const std::uint8_t *image, bool fips_mode)
+{
+    const Layout &layout = current_layout();
+    if (const Field *f = find_in(layout.fields, n.name)) {
+        if (f->type == FieldType::Record)
+            return n.name + ": a table; name a field of its records";
+        if (f->count == 1 && n.index.value_or(0) == 0)
+            return Place{n.text(), *f, 0, 0, nullptr};
+        if (!n.index || *n.index >= f->count)
+            return index_error(n, f->count);
+        return Place{n.text(), *f, 0, *n.index, nullptr};
+    }
+    for (const Bit &b : layout.bits)
+        if (n.name == b.name && !n.index)
+            return Place{n.text(), b.byte, 0, 0, &b};
+    // userName and userGecos are in both user layouts: the one in use decides.
+    bool fips = fips_users(image, fips_mode);
+    const settings::UserLayout &users = settings::user_layout(fips);
+    const settings::UserLayout &other = settings::user_layout(!fips);
+    for (const settings::UserLayout *u : {&users, &other})
+        if (const Field *f = find_in(records_of(layout, u->records), n.name))
+            return record_place(n, *f, u->records);
+    if (const Field *f = find_in(layout.group_records, n.name))
+        return record_place(n, *f, F("ldapGroupRecords"));
+    return n.name + ": no such field";
+}
+
+bool is_mask(const Field &f)
+{
+    return is_number(f.type) && named_in(kMasks, f);
+}
+
+bool is_secret(const Field &f)
+{
+    return named_in(kSecrets, f);
+}
+
+std::string format_value(const std::uint8_t *base, const Field &f, unsigned index)
+{
+    switch (f.type) {
+    case FieldType::Text:
+        return std::string(settings::get_text(base, f, index));
+    case FieldType::Ipv4:
+        return ipv4_text(settings::bytes(base, f, index));
+    case FieldType::Ipv6:
+        return ipv6_text(settings::bytes(base, f, index));
+    case FieldType::Bytes:
+    case FieldType::Record:
+        return hex_bytes(settings::bytes(base, f, index));
+    default:
+        break;
+    }
+    if (is_mask(f)) {
+        char s[12];
+        std::snprintf(s, sizeof s, "0x%X", settings::get_u(base, f, index));
+        return s;
+    }
+    if (is_signed(f.type))
+        return std::to_string(settings::get_i(base, f, index));
+    return std::to_string(settings::get_u(base, f, index));
+}
+
+std::string format_place(const std::uint8_t *image, const Place &place)
+{
+    if (place.bit)
+        return settings::get_bit(image, *place.bit) ? "1" : "0";
+    return format_value(image + place.base, place.field, place.index);
+}
+
+std::optional<std::string> assign(std::uint8_t *image, const Place &p, std::string_view value)
+{
+    if (p.bit) {
+        if (value != "0" && value != "1")
+            return p.name + ": 0 or 1";
+        settings::set_bit(image, *p.bit, value == "1");
+        return std::nullopt;
+    }
+    std::uint8_t *base = image + p.base;
+    switch (p.field.type) {
+    case FieldType::Text:
+        if (value.size() >= p.field.size || value.find('\0') != std::string_view::npos)
+            return p.name + ": at most " + std::to_string(p.field.size - 1) + " characters";
+        settings::set_text(base, p.field, value, p.index);
+        return std::nullopt;
+    case FieldType::Ipv4:
+        return assign_address(base, p, value, AF_INET);
+    case FieldType::Ipv6:
+        return assign_address(base, p, value, AF_INET6);
+    case FieldType::Bytes:
+        return assign_bytes(base, p, value);
+    case FieldType::Record:
+        return p.name + ": a table; name a field of its records";
+    default:
+        return assign_number(base, p, value);
+    }
+}
+
+} // namespace cfgimage

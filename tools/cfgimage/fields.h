@@ -1,0 +1,77 @@
+// Settings fields by name: which layout a version uses, where a named field
+// sits, and its value as text in both directions. Pure functions over the
+// field tables of settings/.
+#pragma once
+
+#include "settings/layout.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace cfgimage {
+
+using settings::Bit;
+using settings::Field;
+
+// The tables one range of versions is read with.
+struct Layout {
+    unsigned first_version, last_version;
+    std::span<const Field> fields;
+    std::span<const Field> user_records;       // records of userRecords
+    std::span<const Field> fips_user_records;  // records of userRecordsFips; empty when none
+    std::span<const Field> group_records;      // records of ldapGroupRecords
+    std::span<const Bit> bits;
+};
+
+// Null when no table describes the version.
+const Layout *layout_for(unsigned version);
+const Layout &current_layout();
+
+// The record table of a Record field; empty for other fields.
+std::span<const Field> records_of(const Layout &layout, const Field &table);
+
+// A user table reads in the FIPS layout when asked to, or when the stored
+// administrator hash says it was written so.
+bool fips_users(const std::uint8_t *image, bool fips_mode);
+
+// "name" or "name[index]".
+struct FieldName {
+    std::string name;
+    std::optional<unsigned> index;
+    std::string text() const;
+};
+std::optional<FieldName> parse_field_name(std::string_view text);
+
+// A named element of the image: the field, the byte its record (or the
+// image) starts at, and the element. A bit has `bit` set.
+struct Place {
+    std::string name;  // as written, index included
+    Field field;
+    std::size_t base = 0;
+    unsigned index = 0;
+    const Bit *bit = nullptr;
+};
+
+// Finds a field of the current layout, a bit, or a field of user record or
+// directory group record `index`. Returns the place or a one-line error.
+std::variant<Place, std::string> resolve(const FieldName &name, const std::uint8_t *image, bool fips_mode);
+
+// Numbers shown in hexadecimal: masks, flag bytes, signatures.
+bool is_mask(const Field &f);
+// Password hashes and the directory service password.
+bool is_secret(const Field &f);
+
+// The element as text: texts as stored, numbers in decimal (masks "0x.."),
+// addresses as the files write them, other bytes in hexadecimal.
+std::string format_value(const std::uint8_t *base, const Field &f, unsigned index = 0);
+std::string format_place(const std::uint8_t *image, const Place &place);
+
+// Stores `value` at the place, or returns a one-line error naming the field
+// and its limit and leaves the image as it was.
+std::optional<std::string> assign(std::uint8_t *image, const Place &place, std::string_view value);
+
+} // namespace cfgimage
