@@ -42,7 +42,7 @@ put("sim/i2c/52", bytes(16) + record + bytes(64))
 def text_field(s):
     return bytes([0xC0 | len(s)]) + s.encode()
 
-area = bytes([1, 0, 0x17]) + text_field("AB-123456-C") + text_field("CZ3456789X") + b"\xc1"
+area = bytes([1, 0, 0x17]) + text_field("PN-5521-07") + text_field("SN0042A7731") + b"\xc1"
 area += bytes(-(len(area) + 1) % 8)
 area = bytes([area[0], (len(area) + 1) // 8]) + area[2:]
 area += bytes([checksum(area)])

@@ -286,13 +286,13 @@ TEST(CfgimageNew, FactoryImageFromTheOptions)
     SimModule m;
     std::string image = m.at("/images/new").string();
     fs::create_directories(m.at("/images"));
-    RunResult r = m.run("cfgimage", {"new", "--serial", "SGH0001", "--part=123-B21", "--unique-id", "00112233AABB",
+    RunResult r = m.run("cfgimage", {"new", "--serial", "SN0001", "--part=PN-0001", "--unique-id", "00112233AABB",
                                      "--password", "secret", image});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(m.run("cfgimage", {"check", image}).status, 0);
     RunResult got = m.run("cfgimage", {"get", image, "chassisSerialNumber", "chassisPartNumber", "zelmarName",
                                        "baudRate", "userName[0]"});
-    EXPECT_EQ(got.out, "SGH0001\n123-B21\nZELMAR-00112233AABB\n9600\nAdministrator\n");
+    EXPECT_EQ(got.out, "SN0001\nPN-0001\nZELMAR-00112233AABB\n9600\nAdministrator\n");
     std::string hash = m.run("cfgimage", {"get", image, "userPasswordHash[0]"}).out;
     EXPECT_NE(hash, "x\n");
 

@@ -58,13 +58,13 @@ TEST(FactoryRestore, OptionAOnUnusableDevicesRestoresInProcess)
         auto image = m.read_image();
         EXPECT_EQ(std::string(image.begin(), image.begin() + 3), "002");
         EXPECT_EQ(image[3], 40);
-        EXPECT_EQ(settings::get_text(image.data(), F("enclosureName")), "CZ3456789X");
+        EXPECT_EQ(settings::get_text(image.data(), F("enclosureName")), "SN0042A7731");
         EXPECT_EQ(settings::get_text(image.data(), F("zelmarName")), "ZELMAR-0050C2A1B2C3");
         EXPECT_EQ(settings::get_u(image.data(), F("sessionTimeout")), 1440u);
         std::string hash = admin_hash(image);
         EXPECT_STREQ(crypt("Adm1n!pw", hash.c_str()), hash.c_str());
         // The writers of -a ran on the defaults.
-        EXPECT_NE(m.read("/etc/wrenconf").find("enclosureName=CZ3456789X\n"), std::string::npos);
+        EXPECT_NE(m.read("/etc/wrenconf").find("enclosureName=SN0042A7731\n"), std::string::npos);
         EXPECT_NE(m.read("/etc/passwd").find("Administrator:"), std::string::npos);
     }
 }
@@ -116,8 +116,8 @@ TEST(FactoryRestore, OtherOptionsDelegateToCfgpushAndLoadAgain)
     EXPECT_EQ(m.calls().find("enc_reboot"), std::string::npos);
     EXPECT_EQ(m.syslog(), "<13> cfgtools: NVRAM is unformatted or corrupted (FFFFFF).\n");
     auto image = m.read_image();
-    EXPECT_EQ(settings::get_text(image.data(), F("enclosureName")), "CZ3456789X");
-    EXPECT_NE(m.read("/etc/wrenconf").find("enclosureName=CZ3456789X\n"), std::string::npos);
+    EXPECT_EQ(settings::get_text(image.data(), F("enclosureName")), "SN0042A7731");
+    EXPECT_NE(m.read("/etc/wrenconf").find("enclosureName=SN0042A7731\n"), std::string::npos);
     EXPECT_FALSE(m.exists("/etc/passwd"));  // only the option's own file
 }
 

@@ -208,8 +208,8 @@ void SimModule::install_board(const std::string &password) const
     record += checksum_byte(record);
     write("/sim/i2c/52", std::string(16, '\0') + record + std::string(64, '\0'));
 
-    std::string area = std::string("\x01\x00\x17", 3) + fru_text_field("AB-123456-C") +
-                       fru_text_field("CZ3456789X") + "\xC1";
+    std::string area = std::string("\x01\x00\x17", 3) + fru_text_field("PN-5521-07") +
+                       fru_text_field("SN0042A7731") + "\xC1";
     area.resize((area.size() + 1 + 7) / 8 * 8 - 1, '\0');
     area[1] = static_cast<char>((area.size() + 1) / 8);
     area += checksum_byte(area);

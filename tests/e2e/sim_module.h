@@ -47,7 +47,7 @@ public:
 
     // A module as it leaves the factory line, with nothing stored yet: board
     // type 3 (identity EEPROM at 0x52 holding `password`, FRU EEPROM behind
-    // multiplexer 0x75 with serial "CZ3456789X", part "AB-123456-C"), FIPS
+    // multiplexer 0x75 with serial "SN0042A7731", part "PN-5521-07"), FIPS
     // off, the default boot loader environment, cfgpush installed, and an
     // erased /dev/env.
     void make_blank(const std::string &password = "Adm1n!pw") const;

@@ -94,7 +94,7 @@ TEST(FruField, EveryTypeAndLength)
     EXPECT_EQ(decode({0x02, 1, 2}), "rc -6");           // raw bytes
     EXPECT_EQ(decode({0x42, 0x12, 0xAB}), "12 -");      // BCD plus
     EXPECT_EQ(decode({0x42, 0xCD, 0xEF}), ".  B");
-    EXPECT_EQ(decode(ascii("SGH123"), 21), "SGH123");
+    EXPECT_EQ(decode(ascii("SN123"), 21), "SN123");
     EXPECT_EQ(decode(ascii(std::string(30, 'Q')), 21), std::string(20, 'Q'));
     EXPECT_EQ(decode({0x42, 0x12, 0x34}, 4), "123");    // cut to size - 1
 }
@@ -191,7 +191,7 @@ TEST_F(Board, IdentityFailures)
 
 TEST_F(Board, FruStringsThroughTheMultiplexer)
 {
-    sim_root().write_bytes("/sim/i2c/56", fru_eeprom(ascii("PN-0042"), ascii("SGH123X"), 2));
+    sim_root().write_bytes("/sim/i2c/56", fru_eeprom(ascii("PN-0042"), ascii("SN123X"), 2));
     sim_root().write("/sim/i2c/75", "");
     sim_root().write("/sim/i2c/76", "");
     for (auto [t, mux] : {std::pair{3, "75"}, {5, "75"}, {1, "75"}, {2, "76"}, {0, "76"}}) {
@@ -200,7 +200,7 @@ TEST_F(Board, FruStringsThroughTheMultiplexer)
         char out[FRU_STRINGS_SIZE];
         std::memset(out, '#', sizeof out);
         ASSERT_EQ(read_fru_strings(out), 0) << t;
-        EXPECT_STREQ(out + FRU_SERIAL_OFFSET, "SGH123X");
+        EXPECT_STREQ(out + FRU_SERIAL_OFFSET, "SN123X");
         EXPECT_STREQ(out + FRU_PART_OFFSET, "PN-0042");
         EXPECT_EQ(calls(), std::string("i2c write ") + mux + " 80\ni2c write 56 00 00\ni2c read 56 256\n" +
                                "i2c write 56 00 10\ni2c read 56 256\ni2c write " + mux + " 80\n")

@@ -115,8 +115,8 @@ FactoryFacts full_facts(bool fips)
     const std::uint8_t id[6] = {0x00, 0x50, 0xC2, 0xA1, 0xB2, 0xC3};
     std::memcpy(facts.unique_id, id, 6);
     facts.fru_read = true;
-    facts.chassis_serial = "CZ3456789X";
-    facts.chassis_part = "AB-123456-C";
+    facts.chassis_serial = "SN0042A7731";
+    facts.chassis_part = "PN-5521-07";
     facts.admin_hash = "$5$abcdefghijklmnop$0123456789012345678901234567890123456789012";
     if (!fips)
         facts.admin_hash = "ab0123456789A";
@@ -135,10 +135,10 @@ TEST(FactoryDefaults, EveryByteWithBothEepromsForEachFipsMode)
         compose_boot_dependent_defaults(image.data(), fips, "Q7x9Zk");
 
         std::vector<Expect> f = common_fields(fips);
-        f.push_back({F("enclosureName"), std::string("CZ3456789X")});
+        f.push_back({F("enclosureName"), std::string("SN0042A7731")});
         f.push_back({F("zelmarName"), std::string("ZELMAR-0050C2A1B2C3")});
-        f.push_back({F("chassisSerialNumber"), std::string("CZ3456789X")});
-        f.push_back({F("chassisPartNumber"), std::string("AB-123456-C")});
+        f.push_back({F("chassisSerialNumber"), std::string("SN0042A7731")});
+        f.push_back({F("chassisPartNumber"), std::string("PN-5521-07")});
         add_admin(f, fips, facts.admin_hash);
         add_boot_dependent(f, fips, "Q7x9Zk");
         auto expected = image_of(f);
@@ -180,11 +180,11 @@ TEST(FactoryDefaults, BootDependentFieldsStayZeroWhenTheStepStopsEarly)
 TEST(FactoryDefaults, EscapedSerialNumberFitsTheEnclosureName)
 {
     FactoryFacts facts = full_facts(false);
-    facts.chassis_serial = "CZ 34.56/78";
+    facts.chassis_serial = "SN 42.77/31";
     std::vector<std::uint8_t> image(settings::IMAGE_SIZE);
     compose_factory_defaults(image.data(), facts);
-    EXPECT_EQ(settings::get_text(image.data(), F("enclosureName")), "CZ\\ 34\\.56\\/78");
-    EXPECT_EQ(settings::get_text(image.data(), F("chassisSerialNumber")), "CZ 34.56/78");
+    EXPECT_EQ(settings::get_text(image.data(), F("enclosureName")), "SN\\ 42\\.77\\/31");
+    EXPECT_EQ(settings::get_text(image.data(), F("chassisSerialNumber")), "SN 42.77/31");
 
     // Twenty characters that all need escaping would take 40: the name keeps
     // whole escapes up to the field's 32 characters and never a lone backslash.

@@ -16,7 +16,7 @@ namespace cfgimage {
 
 namespace {
 
-struct CommandSpec {
+struct CommandForm {
     const char *name;
     const char *options;  // the flags it takes, space separated
     std::size_t min_args, max_args;
@@ -24,7 +24,7 @@ struct CommandSpec {
 
 constexpr std::size_t kMany = 1000;
 
-constexpr CommandSpec kCommands[] = {
+constexpr CommandForm kCommands[] = {
     {"show", "--json --secrets --fips", 0, 1},
     {"check", "", 0, 1},
     {"get", "--force --fips", 2, kMany},
@@ -34,17 +34,17 @@ constexpr CommandSpec kCommands[] = {
     {"render", "--force --fips", 2, 2},
 };
 
-const CommandSpec *spec_for(const std::string &name)
+const CommandForm *form_for(const std::string &name)
 {
-    for (const CommandSpec &c : kCommands)
+    for (const CommandForm &c : kCommands)
         if (name == c.name)
             return &c;
     return nullptr;
 }
 
-bool takes(const CommandSpec &spec, const std::string &option)
+bool takes(const CommandForm &form, const std::string &option)
 {
-    std::string_view list = spec.options;
+    std::string_view list = form.options;
     std::size_t at = list.find(option);
     return at != std::string_view::npos && (at + option.size() == list.size() || list[at + option.size()] == ' ');
 }
@@ -276,8 +276,8 @@ std::variant<CommandLine, std::string> parse_command_line(const std::vector<std:
         return std::string("no command");
     CommandLine line;
     line.command = argv[0];
-    const CommandSpec *spec = spec_for(line.command);
-    if (spec == nullptr)
+    const CommandForm *form = form_for(line.command);
+    if (form == nullptr)
         return line.command + ": no such command";
     bool options_done = false;
     for (std::size_t i = 1; i < argv.size(); ++i) {
@@ -292,7 +292,7 @@ std::variant<CommandLine, std::string> parse_command_line(const std::vector<std:
         }
         std::size_t eq = arg.find('=');
         std::string option = arg.substr(0, eq);
-        if (!takes(*spec, option))
+        if (!takes(*form, option))
             return line.command + ": no option " + option;
         if (bool *flag = flag_slot(line, option)) {
             if (eq != std::string::npos)
@@ -306,7 +306,7 @@ std::variant<CommandLine, std::string> parse_command_line(const std::vector<std:
             return option + ": needs a value";
         }
     }
-    if (line.args.size() < spec->min_args || line.args.size() > spec->max_args)
+    if (line.args.size() < form->min_args || line.args.size() > form->max_args)
         return line.command + ": wrong number of arguments";
     return line;
 }
