@@ -3,6 +3,8 @@
 set -e
 PACKAGES="cmake g++ make zlib1g-dev libcrypt-dev libgtest-dev libbenchmark-dev libfec-dev
 u-boot-tools snmpd nlohmann-json3-dev"
+# Fuzzing (scripts/fuzz.sh): libFuzzer comes with clang's runtime.
+PACKAGES="$PACKAGES clang libclang-rt-14-dev"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
