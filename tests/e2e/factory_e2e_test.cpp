@@ -15,68 +15,9 @@ using settings::F;
 
 namespace {
 
-std::uint8_t checksum(const std::string &bytes)
-{
-    unsigned sum = 0;
-    for (unsigned char c : bytes)
-        sum += c;
-    return static_cast<std::uint8_t>(-sum & 0xFF);
-}
-
-std::string type3_field(const std::string &text)
-{
-    return std::string(1, static_cast<char>(0xC0 | text.size())) + text;
-}
-
-// Board type 3: identity EEPROM at 0x52 from offset 0x10, FRU behind mux 0x75.
-void install_board(const SimModule &m, const std::string &password = "Adm1n!pw")
-{
-    m.write("/etc/gpio_states", "ZELMARBOARDTYPE=3\n");
-    m.write("/dev/i2c0", "");
-    m.write("/proc/sys/crypto/fips_enabled", "0\n");
-    std::string record(7, '\0');
-    record += std::string("\x00\x50\xC2\xA1\xB2\xC3", 6);
-    record += password;
-    record.resize(21, '\0');
-    record += static_cast<char>(checksum(record));
-    m.write("/sim/i2c/52", std::string(16, '\0') + record + std::string(64, '\0'));
-
-    std::string area = std::string("\x01\x00\x17", 3) + type3_field("AB-123456-C") + type3_field("CZ3456789X") + "\xC1";
-    area.resize((area.size() + 1 + 7) / 8 * 8 - 1, '\0');
-    area[1] = static_cast<char>((area.size() + 1) / 8);
-    area += static_cast<char>(checksum(area));
-    std::string header("\x01\x00\x01\x00\x00\x00\x00", 7);
-    header += static_cast<char>(checksum(header));
-    std::string fru = header + area;
-    fru.resize(512, '\0');
-    m.write("/sim/i2c/56", fru);
-    m.write("/sim/i2c/75", std::string(1, '\0'));
-}
-
-// The default environment with a correct big-endian CRC.
-void install_uboot(const SimModule &m)
-{
-    std::string data = std::string("bootcmd=bootm ff800000 ffb80000\0bootdelay=1\0baudrate=9600\0", 59) +
-                       std::string("bootargs=root=/dev/ram0 console=ttyS0,9600\0\0", 45);
-    data.resize(1020, '\0');
-    uLong crc = crc32(0, reinterpret_cast<const Bytef *>(data.data()), 1020);
-    std::string block = {static_cast<char>(crc >> 24), static_cast<char>(crc >> 16), static_cast<char>(crc >> 8),
-                         static_cast<char>(crc)};
-    m.write("/dev/uboot", block + data);
-}
-
-void install_cfgpush(const SimModule &m)
-{
-    std::filesystem::copy_file(bin_path("cfgpush"), m.at("/usr/sbin/cfgpush"));
-}
-
-// A blank module: erased device, working EEPROMs and boot loader environment.
 void blank(const SimModule &m)
 {
-    install_board(m);
-    install_uboot(m);
-    install_cfgpush(m);
-    m.write_bytes("/dev/env", std::vector<std::uint8_t>(RAW_IMAGE_SIZE, 0xFF));
+    m.make_blank();
 }
 
 bool has_line(const std::string &log, const std::string &line)
@@ -164,7 +105,7 @@ TEST(FactoryRestore, HashOfAShortPassword)
 {
     SimModule m;
     blank(m);
-    install_board(m, "abc");
+    m.install_board("abc");
     ASSERT_EQ(m.run("cfgpull", {"-a"}).status, 0);
     std::string hash = admin_hash(m.read_image());
     EXPECT_EQ(hash.size(), 13u);
@@ -197,19 +138,6 @@ TEST(FactoryRestore, VersionThatCannotBeKept)
     EXPECT_TRUE(has_line(m.syslog(), "<13> cfgtools: NVRAM format could not be preserved."));
     EXPECT_TRUE(has_line(m.syslog(), "<13> cfgtools: Factory Settings Restored."));
     EXPECT_EQ(m.read_image()[3], 40);
-}
-
-TEST(FactoryRestore, MissingBootLoaderDeviceEndsTheRunBeforeTheStore)
-{
-    SimModule m;
-    blank(m);
-    std::filesystem::remove(m.at("/dev/uboot"));
-    auto before = m.read_bytes("/dev/env");
-    RunResult r = m.run("cfgpull", {"-a"});
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(m.read_bytes("/dev/env"), before);
-    EXPECT_NE(m.read("/ramdisk/ubootmsg.log"), "");
-    EXPECT_EQ(m.run("cfgpull", {"x"}).status, 0);  // the lock went with the process
 }
 
 TEST(FactoryRestore, WithoutBoardTypeTheBootDependentDefaultsStayZero)

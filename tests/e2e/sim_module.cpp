@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <csignal>
 #include <unistd.h>
+#include <zlib.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -102,9 +104,11 @@ std::vector<std::uint8_t> SimModule::read_image() const
 }
 
 RunResult SimModule::run(const std::string &program, const std::vector<std::string> &args,
-                         long file_size_limit) const
+                         long file_size_limit, unsigned timeout_seconds) const
 {
-    fs::path out = root_ / ".run.out", err = root_ / ".run.err";
+    static std::atomic<unsigned> runs{0};
+    std::string tag = std::to_string(runs++);
+    fs::path out = root_ / (".run" + tag + ".out"), err = root_ / (".run" + tag + ".err");
     pid_t pid = ::fork();
     if (pid == 0) {
         int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -117,6 +121,8 @@ RunResult SimModule::run(const std::string &program, const std::vector<std::stri
             struct rlimit lim = {static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
             ::setrlimit(RLIMIT_FSIZE, &lim);
         }
+        if (timeout_seconds > 0)
+            ::alarm(timeout_seconds);  // survives the exec
         std::vector<std::string> argv_s{bin_path(program)};
         argv_s.insert(argv_s.end(), args.begin(), args.end());
         std::vector<char *> argv;
@@ -132,7 +138,80 @@ RunResult SimModule::run(const std::string &program, const std::vector<std::stri
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     r.out = slurp(out);
     r.err = slurp(err);
+    fs::remove(out);
+    fs::remove(err);
     return r;
+}
+
+bool SimModule::lock_is_free() const
+{
+    return run("cfgpull", {"x"}, -1, 5).status == 0;
+}
+
+namespace {
+
+std::uint8_t checksum(const std::string &bytes)
+{
+    unsigned sum = 0;
+    for (unsigned char c : bytes)
+        sum += c;
+    return static_cast<std::uint8_t>(-sum & 0xFF);
+}
+
+std::string type3_field(const std::string &text)
+{
+    return std::string(1, static_cast<char>(0xC0 | text.size())) + text;
+}
+
+} // namespace
+
+// Board type 3: identity EEPROM at 0x52 from offset 0x10, FRU behind mux 0x75.
+void SimModule::install_board(const std::string &password) const
+{
+    write("/etc/gpio_states", "ZELMARBOARDTYPE=3\n");
+    write("/dev/i2c0", "");
+    write("/proc/sys/crypto/fips_enabled", "0\n");
+    std::string record(7, '\0');
+    record += std::string("\x00\x50\xC2\xA1\xB2\xC3", 6);
+    record += password;
+    record.resize(21, '\0');
+    record += static_cast<char>(checksum(record));
+    write("/sim/i2c/52", std::string(16, '\0') + record + std::string(64, '\0'));
+
+    std::string area = std::string("\x01\x00\x17", 3) + type3_field("AB-123456-C") + type3_field("CZ3456789X") + "\xC1";
+    area.resize((area.size() + 1 + 7) / 8 * 8 - 1, '\0');
+    area[1] = static_cast<char>((area.size() + 1) / 8);
+    area += static_cast<char>(checksum(area));
+    std::string header("\x01\x00\x01\x00\x00\x00\x00", 7);
+    header += static_cast<char>(checksum(header));
+    std::string fru = header + area;
+    fru.resize(512, '\0');
+    write("/sim/i2c/56", fru);
+    write("/sim/i2c/75", std::string(1, '\0'));
+}
+
+void SimModule::install_uboot() const
+{
+    std::string data = std::string("bootcmd=bootm ff800000 ffb80000\0bootdelay=1\0baudrate=9600\0", 59) +
+                       std::string("bootargs=root=/dev/ram0 console=ttyS0,9600\0\0", 45);
+    data.resize(1020, '\0');
+    uLong crc = crc32(0, reinterpret_cast<const Bytef *>(data.data()), 1020);
+    std::string block = {static_cast<char>(crc >> 24), static_cast<char>(crc >> 16), static_cast<char>(crc >> 8),
+                         static_cast<char>(crc)};
+    write("/dev/uboot", block + data);
+}
+
+void SimModule::install_cfgpush() const
+{
+    fs::copy_file(bin_path("cfgpush"), at("/usr/sbin/cfgpush"), fs::copy_options::overwrite_existing);
+}
+
+void SimModule::make_blank() const
+{
+    install_board();
+    install_uboot();
+    install_cfgpush();
+    write_bytes("/dev/env", std::vector<std::uint8_t>(RAW_IMAGE_SIZE, 0xFF));
 }
 
 std::vector<std::uint8_t> sample_image()

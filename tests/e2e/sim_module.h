@@ -38,9 +38,23 @@ public:
     std::string syslog() const { return read("/sim/syslog"); }
 
     // Runs <build>/bin/<program> with CFGPULL_SIM_ROOT set to this root.
-    // A non-negative file_size_limit makes writes beyond it fail (EFBIG).
+    // A non-negative file_size_limit makes writes beyond it fail (EFBIG); a
+    // run still going after timeout_seconds is killed (status 128 + SIGALRM).
+    // Safe to call from several threads at once.
     RunResult run(const std::string &program, const std::vector<std::string> &args,
-                  long file_size_limit = -1) const;
+                  long file_size_limit = -1, unsigned timeout_seconds = 0) const;
+
+    // True when another run takes the settings lock at once.
+    bool lock_is_free() const;
+
+    // Board type 3 with working identity and FRU EEPROMs, FIPS mode off.
+    void install_board(const std::string &default_password = "Adm1n!pw") const;
+    // The default boot loader environment with a correct CRC.
+    void install_uboot() const;
+    // The built cfgpush as usr/sbin/cfgpush.
+    void install_cfgpush() const;
+    // All three, and an erased /dev/env.
+    void make_blank() const;
 
 private:
     std::filesystem::path root_;
