@@ -25,7 +25,8 @@ std::vector<unsigned char> take(const std::uint8_t *&data, std::size_t &size, st
 {
     std::vector<unsigned char> out(n, 0);
     std::size_t k = std::min(n, size);
-    std::memcpy(out.data(), data, k);
+    if (k > 0)
+        std::memcpy(out.data(), data, k);
     data += k;
     size -= k;
     return out;
@@ -69,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::vector<unsigned char> body = take(data, size, length);
     std::unique_ptr<unsigned char[]> field(new unsigned char[1 + length]);
     field[0] = type_length[0];
-    std::memcpy(field.get() + 1, body.data(), length);
+    std::copy(body.begin(), body.end(), field.get() + 1);
     for (int out_size : {0, 1, 2, 3, static_cast<int>(FRU_PART_SIZE), static_cast<int>(FRU_SERIAL_SIZE), 64,
                          selector % 70})
         decode_field(field.get(), out_size);
