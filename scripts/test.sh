@@ -17,3 +17,16 @@ for flavour in sim sanitize; do
 done
 sh scripts/bigendian.sh
 sh scripts/powerpc.sh
+
+# -- Fuzzing: a short fixed run of each fuzz target (the corpora are already
+# replayed by ctest above). Long runs: see the README.
+if command -v clang++ >/dev/null 2>&1; then
+    for target in nvram uboot fru rs; do
+        echo "== fuzz: $target (${FUZZ_SECONDS:-20} s)"
+        if ! sh scripts/fuzz.sh "$target" "${FUZZ_SECONDS:-20}" >"build/fuzz-$target.log" 2>&1; then
+            tail -n 40 "build/fuzz-$target.log"
+            exit 1
+        fi
+        grep -E '^Done|^stat::number_of_executed_units' "build/fuzz-$target.log"
+    done
+fi

@@ -134,19 +134,6 @@ TEST(FactoryRestore, VersionThatCannotBeKept)
     EXPECT_EQ(m.read_image()[3], 40);
 }
 
-TEST(FactoryRestore, MissingBootLoaderDeviceEndsTheRunBeforeTheStore)
-{
-    SimModule m;
-    m.make_blank();
-    std::filesystem::remove(m.at("/dev/uboot"));
-    auto before = m.read_bytes("/dev/env");
-    RunResult r = m.run("cfgpull", {"-a"});
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(m.read_bytes("/dev/env"), before);
-    EXPECT_NE(m.read("/ramdisk/ubootmsg.log"), "");
-    EXPECT_EQ(m.run("cfgpull", {"x"}).status, 0);  // the lock went with the process
-}
-
 TEST(FactoryRestore, WithoutBoardTypeTheBootDependentDefaultsStayZero)
 {
     SimModule m;

@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <csignal>
 #include <unistd.h>
+#include <zlib.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <zlib.h>
 #include <cstring>
@@ -131,9 +133,11 @@ std::vector<std::uint8_t> SimModule::read_image() const
 }
 
 RunResult SimModule::run(const std::string &program, const std::vector<std::string> &args,
-                         long file_size_limit) const
+                         long file_size_limit, unsigned timeout_seconds) const
 {
-    fs::path out = root_ / ".run.out", err = root_ / ".run.err";
+    static std::atomic<unsigned> runs{0};
+    std::string tag = std::to_string(runs++);
+    fs::path out = root_ / (".run" + tag + ".out"), err = root_ / (".run" + tag + ".err");
     pid_t pid = ::fork();
     if (pid == 0) {
         int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -146,6 +150,8 @@ RunResult SimModule::run(const std::string &program, const std::vector<std::stri
             struct rlimit lim = {static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
             ::setrlimit(RLIMIT_FSIZE, &lim);
         }
+        if (timeout_seconds > 0)
+            ::alarm(timeout_seconds);  // survives the exec
         exec_built(program, args);
     }
     int wstatus = 0;
@@ -154,7 +160,14 @@ RunResult SimModule::run(const std::string &program, const std::vector<std::stri
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     r.out = slurp(out);
     r.err = slurp(err);
+    fs::remove(out);
+    fs::remove(err);
     return r;
+}
+
+bool SimModule::lock_is_free() const
+{
+    return run("cfgpull", {"x"}, -1, 5).status == 0;
 }
 
 std::vector<std::uint8_t> sample_image()

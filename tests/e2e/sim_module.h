@@ -55,9 +55,15 @@ public:
     std::string syslog() const { return read("/sim/syslog"); }
 
     // Runs <build>/bin/<program> with CFGPULL_SIM_ROOT set to this root.
-    // A non-negative file_size_limit makes writes beyond it fail (EFBIG).
+    // A non-negative file_size_limit makes writes beyond it fail (EFBIG); a
+    // run still going after timeout_seconds is killed (status 128 + SIGALRM).
+    // Safe to call from several threads at once.
     RunResult run(const std::string &program, const std::vector<std::string> &args,
-                  long file_size_limit = -1) const;
+                  long file_size_limit = -1, unsigned timeout_seconds = 0) const;
+
+    // True when another run takes the settings lock at once.
+    bool lock_is_free() const;
+
 
 private:
     std::filesystem::path root_;

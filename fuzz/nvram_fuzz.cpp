@@ -1,0 +1,112 @@
+// A raw /dev/env of any length and content through what a load does with it:
+// codeword correction, the magic test, the migration from whatever version
+// the image claims (FIPS mode off and on), then every file composer on the
+// result. Nothing may crash, read outside the image or the buffers, or hit
+// undefined behaviour.
+//
+// Past the first uncorrectable codeword the load would restore factory
+// defaults; here the data bytes of the remaining codewords are taken as
+// they stand instead, so that arbitrary settings reach the migration and
+// the composers (random codewords are almost never correctable).
+#include "fuzz_check.h"
+
+#include "settings/layout.h"
+#include "settings/migrate.h"
+#include "store/nvram.h"
+#include "writers/compose.h"
+#include "writers/netconf.h"
+#include "writers/snmpd.h"
+#include "writers/user_table.h"
+#include "writers/wrenconf.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using Image = std::array<std::uint8_t, settings::IMAGE_SIZE>;
+
+int fips_off() { return 0; }
+int fips_on() { return 1; }
+
+void compose_every_file(const Image &migrated, bool fips)
+{
+    static OutputBuffer out;  // 8 KiB: kept off the stack like the program's own
+    Image image = migrated;
+    LogEntries log;
+
+    out.clear();
+    compose_wrenconf(image.data(), out);
+    out.clear();
+    compose_netconf(image.data(), convert_netconf_addresses(image.data()), out);
+    out.clear();
+    compose_snmpd_conf(image.data(), out);
+    out.clear();
+    compose_ldapconf(image.data(), out);
+    out.clear();
+    compose_ldapgroup(image.data(), out, log);
+    out.clear();
+    compose_urb(image.data(), out);
+    out.clear();
+    compose_fw_mgmt(image.data(), out);
+    out.clear();
+    compose_kat_info(image.data(), out);
+    (void)compose_bladesig(image.data());
+    (void)compose_mlninfo(image.data());
+
+    out.clear();
+    compose_bayconf(image.data(), *choose_user_layout(image.data(), fips, false).layout, out, log);
+    const settings::UserLayout &layout = *choose_user_layout(image.data(), fips, true).layout;
+    KeptPasswords kept{std::string("$1$kept$"), std::nullopt};
+    out.clear();
+    compose_passwd(image.data(), layout, kept, out, log);
+    out.clear();
+    compose_group(image.data(), layout, out, log);
+    pin_admin_record(image.data(), layout);
+    FUZZ_CHECK(out.length() < OutputBuffer::kSize);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    fuzz_sim_root();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    static std::uint8_t raw[RAW_IMAGE_SIZE], before[RAW_IMAGE_SIZE];
+    std::memset(raw, 0, sizeof raw);
+    std::memcpy(raw, data, std::min(size, sizeof raw));
+    std::memcpy(before, raw, sizeof raw);
+
+    Image image{};
+    DecodeResult decoded = decode_raw_image(raw, image.data());
+    FUZZ_CHECK(decoded.corrected >= 0);
+    if (decoded.failed_block >= 0) {
+        std::size_t first = static_cast<std::size_t>(decoded.failed_block);
+        FUZZ_CHECK(first < NVRAM_BLOCKS);
+        FUZZ_CHECK(std::memcmp(raw + first * RS_N, before + first * RS_N, sizeof raw - first * RS_N) == 0);
+        for (std::size_t i = first; i < NVRAM_BLOCKS; ++i)
+            std::memcpy(image.data() + i * RS_K, raw + i * RS_N, RS_K);
+    } else {
+        FUZZ_CHECK(decoded.corrected <= static_cast<int>(NVRAM_BLOCKS * RS_PARITY / 2));
+    }
+    (void)magic_accepted(image.data());
+
+    unsigned version = settings::get_u(image.data(), settings::F("version"));
+    for (bool fips : {false, true}) {
+        Image migrated = image;
+        settings::MigrationLog log = settings::migrate_image(migrated, fips ? fips_on : fips_off);
+        if (version >= 18 && version < settings::CURRENT_VERSION)
+            FUZZ_CHECK(settings::get_u(migrated.data(), settings::F("version")) == settings::CURRENT_VERSION);
+        else
+            FUZZ_CHECK(migrated == image);
+        compose_every_file(migrated, fips);
+    }
+    return 0;
+}
