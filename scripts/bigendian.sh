@@ -22,4 +22,4 @@ dir=build/s390x
 cmake --no-warn-unused-cli -S . -B $dir -DCMAKE_TOOLCHAIN_FILE=cmake/s390x.cmake -DCFGPULL_S390X_ROOT="$root" >/dev/null
 cmake --build $dir -j "$(nproc)"
 echo "== tests: s390x (big-endian, under qemu-s390x)"
-ctest --test-dir $dir -j "$(nproc)" --output-on-failure
+sh scripts/ctest.sh $dir

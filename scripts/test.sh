@@ -13,7 +13,7 @@ for flavour in sim sanitize; do
     cmake -S . -B "$dir" $extra >/dev/null
     cmake --build "$dir" -j "$JOBS"
     echo "== tests: $flavour"
-    ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$dir" -j "$JOBS" --output-on-failure
+    ASAN_OPTIONS=detect_leaks=1 sh scripts/ctest.sh "$dir"
 done
 sh scripts/bigendian.sh
 sh scripts/powerpc.sh
@@ -30,3 +30,11 @@ if command -v clang++ >/dev/null 2>&1; then
         grep -E '^Done|^stat::number_of_executed_units' "build/fuzz-$target.log"
     done
 fi
+
+# One closing line for the three test runs.
+total=0
+for dir in build/sim build/sanitize build/s390x; do
+    n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$dir/ctest.log")
+    total=$((total + n))
+done
+echo "tests: $total passed, 0 failed"
