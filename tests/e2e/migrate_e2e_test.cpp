@@ -4,10 +4,8 @@
 #include "settings/layout.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 
-#include <cstring>
+#include <sstream>
 
 using namespace settings;
 
@@ -20,32 +18,42 @@ std::vector<std::uint8_t> image_at(unsigned version)
     return image;
 }
 
-// The notices in the life of the settings, without what the writers report.
-std::string notices(const std::string &syslog)
-{
-    std::string out, line;
-    for (std::size_t start = 0, end; start < syslog.size(); start = end + 1) {
-        end = syslog.find('\n', start);
-        if (end == std::string::npos)
-            end = syslog.size();
-        line = syslog.substr(start, end - start);
-        if (line.rfind("<13> ", 0) == 0)
-            out += line + "\n";
+// A module with FIPS mode off holding an image of `version`.
+struct Module : SimModule {
+    explicit Module(unsigned version)
+    {
+        write("/proc/sys/crypto/fips_enabled", "0\n");
+        write_image(image_at(version));
+        age("/dev/env");
     }
-    return out;
+
+    // The notices in the life of the settings, without what the writers report.
+    std::string notices() const
+    {
+        std::istringstream in(syslog());
+        std::string out, line;
+        while (std::getline(in, line))
+            if (line.starts_with("<13> "))
+                out += line + "\n";
+        return out;
+    }
+};
+
+const std::string kComplete = "<13> cfgtools: NVRAM update complete.\n";
+
+std::string updating(unsigned version)
+{
+    return "<13> cfgtools: Updating NVRAM version to " + std::to_string(version) + ".\n";
 }
 
 } // namespace
 
 TEST(Migrate, PreserveBeforeTheOptionMigratesAndStoresOnce)
 {
-    SimModule m;
-    m.write("/proc/sys/crypto/fips_enabled", "0\n");
-    m.write_image(image_at(39));
+    Module m(39);
     RunResult r = m.run("cfgpull", {"-sa"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(notices(m.syslog()), "<13> cfgtools: Updating NVRAM version to 40.\n"
-                          "<13> cfgtools: NVRAM update complete.\n");
+    EXPECT_EQ(m.notices(), updating(40) + kComplete);
     std::vector<std::uint8_t> want = image_at(40);
     set_i(want.data(), F("SSLSessionCacheTimeout"), 5);
     EXPECT_EQ(m.read_image(), want);
@@ -53,41 +61,28 @@ TEST(Migrate, PreserveBeforeTheOptionMigratesAndStoresOnce)
 
 TEST(Migrate, PreserveAfterTheOptionLeavesTheImageAlone)
 {
-    SimModule m;
-    m.write("/proc/sys/crypto/fips_enabled", "0\n");
-    m.write_image(image_at(39));
-    m.age("/dev/env");
+    Module m(39);
     RunResult r = m.run("cfgpull", {"-as"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(notices(m.syslog()), "");
+    EXPECT_EQ(m.notices(), "");
     EXPECT_FALSE(m.rewritten("/dev/env"));
-    EXPECT_EQ(m.read_image(), image_at(39));
 }
 
-TEST(Migrate, OldestLayoutIsMigratedWholeOnTheDevice)
+TEST(Migrate, OldestLayoutTakesEveryStepOnTheDevice)
 {
-    SimModule m;
-    m.write("/proc/sys/crypto/fips_enabled", "0\n");
-    std::vector<std::uint8_t> image(IMAGE_SIZE, 0);
-    std::memcpy(image.data(), "ZRN", 3);
-    image[F("version").offset] = 18;
-    m.write_image(image);
+    Module m(18);
     RunResult r = m.run("cfgpull", {"-se"});
     EXPECT_EQ(r.status, 0) << r.err;
-    std::string log = m.syslog();
-    EXPECT_TRUE(log.starts_with("<13> cfgtools: Updating NVRAM version to 19.\n")) << log;
-    EXPECT_NE(log.find("Updating NVRAM version to 40.\n<13> cfgtools: NVRAM update complete.\n"), std::string::npos);
-    std::vector<std::uint8_t> stored = m.read_image();
-    EXPECT_EQ(stored[F("version").offset], 40);
-    EXPECT_EQ(std::memcmp(stored.data(), "002", 3), 0);
+    std::string want;
+    for (unsigned v = 19; v <= 40; ++v)
+        want += updating(v);
+    EXPECT_EQ(m.notices(), want + kComplete);
+    EXPECT_EQ(m.read_image()[F("version").offset], 40);
 }
 
 TEST(Migrate, VersionBelow18EndsInTheFactoryRestore)
 {
-    SimModule m;
-    m.write("/proc/sys/crypto/fips_enabled", "0\n");
-    m.write_image(image_at(17));
-    m.age("/dev/env");
+    Module m(17);
     m.run("cfgpull", {"-se"});
     // The restore itself is still a placeholder; what leads there is settled.
     EXPECT_TRUE(m.syslog().starts_with("<13> cfgtools: NVRAM DEBUG: New version(17) not same as LE_CURRENT_VERSION(40)\n"

@@ -5,7 +5,6 @@
 #include <syslog.h>
 
 #include <algorithm>
-
 #include <string>
 #include <vector>
 
@@ -23,9 +22,9 @@ struct Image {
     std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(IMAGE_SIZE, 0);
     std::uint8_t *data() { return bytes.data(); }
 
-    void users(const UserLayout &layout, const std::vector<User> &list, unsigned count)
+    void users(const UserLayout &layout, const std::vector<User> &list, int count = -1)
     {
-        set_u(data(), F("userCount"), count);
+        set_u(data(), F("userCount"), count < 0 ? static_cast<unsigned>(list.size()) : static_cast<unsigned>(count));
         for (unsigned i = 0; i < list.size(); ++i) {
             std::uint8_t *rec = record(data(), layout.records, i);
             set_text(rec, layout.name, list[i].name);
@@ -36,10 +35,6 @@ struct Image {
             set_u(rec, layout.bayMask1, list[i].mask1);
             set_u(data(), F("userBayMask2"), list[i].mask2, i);
         }
-    }
-    void users(const UserLayout &layout, const std::vector<User> &list)
-    {
-        users(layout, list, static_cast<unsigned>(list.size()));
     }
 
     void group(unsigned j, const std::string &name, const std::string &description, unsigned id,
@@ -63,6 +58,8 @@ const std::string kFixed = "wren:x:0:0:0,,:/:/bin/false\n"
                            "ldapuser:none:5000:5000:0,LDAP Directory User,:/:/usr/bin/cli\n";
 const std::string kServiceX = "mlnuser_:x:100:0:0,Meshlane User,:/:/bin/false\n"
                               "kstuser_:x:101:2:0,Kesslet User,:/:/bin/false\n";
+const std::string kGroupHead = "wren::0:wren\nnobody::99:\n";
+const std::string kNoBays = "4294967295 4294967295\n";
 
 template <typename Compose>
 std::string composed(Compose compose)
@@ -77,43 +74,36 @@ std::string passwd(Image &img, const UserLayout &layout, LogEntries &log, KeptPa
 {
     return composed([&](OutputBuffer &out) { compose_passwd(img.data(), layout, kept, out, log); });
 }
-
 std::string group(Image &img, const UserLayout &layout, LogEntries &log)
 {
     return composed([&](OutputBuffer &out) { compose_group(img.data(), layout, out, log); });
 }
-
 std::string bayconf(Image &img, const UserLayout &layout, LogEntries &log)
 {
     return composed([&](OutputBuffer &out) { compose_bayconf(img.data(), layout, out, log); });
 }
 
-std::string ldapgroup(Image &img, LogEntries &log)
+// Numbers go in as raw bits: 0xFFFFFFFE in a signed field is -2.
+void set_fields(std::uint8_t *d, std::initializer_list<std::pair<const char *, std::uint32_t>> numbers,
+                std::initializer_list<std::pair<const char *, std::string>> texts)
 {
-    return composed([&](OutputBuffer &out) { compose_ldapgroup(img.data(), out, log); });
+    for (const auto &[name, value] : numbers)
+        set_u(d, *find_field(kLayout40, name), value);
+    for (const auto &[name, value] : texts)
+        set_text(d, *find_field(kLayout40, name), value);
 }
 
-std::vector<std::string> events(const LogEntries &log)
+std::vector<std::string> entries(const LogEntries &log, LogEntry::Channel channel, int priority)
 {
     std::vector<std::string> v;
     for (const LogEntry &e : log)
-        if (e.channel == LogEntry::Event) {
-            EXPECT_EQ(e.priority, LOG_ERR);
+        if (e.channel == channel) {
+            EXPECT_EQ(e.priority, priority);
             v.push_back(e.text);
         }
     return v;
 }
-
-std::vector<std::string> user_lines(const LogEntries &log)
-{
-    std::vector<std::string> v;
-    for (const LogEntry &e : log)
-        if (e.channel == LogEntry::UserLine) {
-            EXPECT_EQ(e.priority, LOG_INFO);
-            v.push_back(e.text);
-        }
-    return v;
-}
+std::vector<std::string> events(const LogEntries &log) { return entries(log, LogEntry::Event, LOG_ERR); }
 
 } // namespace
 
@@ -122,12 +112,9 @@ TEST(UserLayoutChoice, FipsModeOrAFipsHashOnRecordZero)
     Image img;
     img.users(kStd, {{"admin", "", "$5$salt$hash", 1, 0}});
     EXPECT_EQ(choose_user_layout(img.data(), true, true).layout, &kFips);
-    LayoutChoice by_hash = choose_user_layout(img.data(), false, true);
-    EXPECT_EQ(by_hash.layout, &kFips);
-    EXPECT_TRUE(by_hash.by_hash);
-    // The bay file decides on the mode alone.
-    EXPECT_EQ(choose_user_layout(img.data(), false, false).layout, &kStd);
-
+    EXPECT_TRUE(choose_user_layout(img.data(), false, true).by_hash);
+    EXPECT_EQ(choose_user_layout(img.data(), false, true).layout, &kFips);
+    EXPECT_EQ(choose_user_layout(img.data(), false, false).layout, &kStd);  // the bay file: mode alone
     for (const char *hash : {"$6$salt$hash", "$5", "5$5$", ""}) {
         img.users(kStd, {{"admin", "", hash, 1, 0}});
         EXPECT_EQ(choose_user_layout(img.data(), false, true).layout, &kStd) << hash;
@@ -142,7 +129,7 @@ TEST(UserLayoutChoice, AdminRecordIsPinnedAtTheChosenLayoutsOffsets)
     const std::uint8_t *rec = record(img.data(), kFips.records, 0);
     EXPECT_EQ(get_u(rec, kFips.id), 1u);
     EXPECT_EQ(get_u(rec, kFips.privilege), 0u);
-    EXPECT_EQ(get_text(rec, kFips.hash), "$5$x");  // the hash bytes are not touched
+    EXPECT_EQ(get_text(rec, kFips.hash), "$5$x");
 }
 
 TEST(Passwd, LocalUsersBetweenFixedAndServiceAccounts)
@@ -158,217 +145,139 @@ TEST(Passwd, LocalUsersBetweenFixedAndServiceAccounts)
                        "gamma::65535:255::/:/usr/bin/cli\n"
                        "mlnuser_:$6$keep$it/.:100:0:0,Meshlane User,:/:/bin/false\n"
                        "kstuser_::101:2:0,Kesslet User,:/:/bin/false\n");
-    EXPECT_EQ(user_lines(log),
+    EXPECT_EQ(entries(log, LogEntry::UserLine, LOG_INFO),
               (std::vector<std::string>{"[0] - Administrator:-:1:0:Admin Gecos:/:/usr/bin/cli\n",
                                         "[1] - beta:-:1234:1:Beta, B:/:/usr/bin/cli\n",
                                         "[2] - gamma:-:65535:255::/:/usr/bin/cli\n"}));
     EXPECT_TRUE(events(log).empty());
 }
 
-TEST(Passwd, RecordZeroIsWrittenWhateverTheCount)
+TEST(Passwd, RecordZeroWhateverTheCountAndOnlyExactServiceNamesSkipped)
 {
-    for (unsigned count : {0u, 1u}) {
+    for (int count : {0, 1}) {
         Image img;
         img.users(kStd, {{"root0", "c", "h", 5, 2}, {"other", "", "h", 5, 2}}, count);
         LogEntries log;
-        EXPECT_EQ(passwd(img, kStd, log), kFixed + "root0:h:1:0:c:/:/usr/bin/cli\n" + kServiceX)
-            << count;
+        EXPECT_EQ(passwd(img, kStd, log), kFixed + "root0:h:1:0:c:/:/usr/bin/cli\n" + kServiceX) << count;
     }
-}
-
-TEST(Passwd, OnlyExactServiceAccountNamesAreSkipped)
-{
     Image img;
-    img.users(kStd, {{"admin", "", "h", 1, 0},
-                     {"mlnuser_", "", "h", 3, 0},
-                     {"kstuser_", "", "h", 4, 0},
-                     {"mlnuser_x", "", "h", 5, 2},
-                     {"mlnuser", "", "h", 6, 2}});
     LogEntries log;
+    // A zeroed table has no administrator name: no line rather than a nameless one.
+    EXPECT_EQ(passwd(img, kStd, log), kFixed + kServiceX);
+    img.users(kStd, {{"admin", "", "h", 1, 0}, {"mlnuser_", "", "h", 3, 0}, {"kstuser_", "", "h", 4, 0},
+                     {"mlnuser_x", "", "h", 5, 2}, {"mlnuser", "", "h", 6, 2}});
     EXPECT_EQ(passwd(img, kStd, log), kFixed + "admin:h:1:0::/:/usr/bin/cli\n"
                                                "mlnuser_x:h:5:2::/:/usr/bin/cli\n"
-                                               "mlnuser:h:6:2::/:/usr/bin/cli\n" +
-                                          kServiceX);
+                                               "mlnuser:h:6:2::/:/usr/bin/cli\n" + kServiceX);
 }
 
-TEST(Passwd, FipsLayoutWithFieldsThatFillTheirWidth)
+TEST(Passwd, BothLayoutsWithFieldsThatFillTheirWidth)
 {
-    const std::string name(40, 'n'), gecos(43, 'g'), hash = "$5$" + std::string(67, 'h');
-    Image img;
-    img.users(kFips, {{name, gecos, hash, 1, 0}, {"u1", "", hash, 300, 2}});
-    LogEntries log;
-    EXPECT_EQ(passwd(img, kFips, log), kFixed + name + ":" + hash + ":1:0:" + gecos +
-                                           ":/:/usr/bin/cli\n"
-                                           "u1:" + hash + ":300:2::/:/usr/bin/cli\n" +
-                                           kServiceX);
-
-    // The standard layout reads the same bytes with its own stride and widths.
-    Image std_img;
-    const std::string std_hash = "$1$" + std::string(26, 'h');
-    std_img.users(kStd, {{"a", "", std_hash, 1, 0}, {name, gecos, std_hash, 2, 1}});
-    EXPECT_EQ(passwd(std_img, kStd, log), kFixed + "a:" + std_hash + ":1:0::/:/usr/bin/cli\n" +
-                                              name + ":" + std_hash + ":2:1:" + gecos +
-                                              ":/:/usr/bin/cli\n" + kServiceX);
+    const std::string name(40, 'n'), gecos(43, 'g');
+    struct Case {
+        const UserLayout *layout;
+        std::string hash;
+    };
+    for (const Case &c : {Case{&kFips, "$5$" + std::string(67, 'h')}, Case{&kStd, "$1$" + std::string(26, 'h')}}) {
+        Image img;
+        img.users(*c.layout, {{"a", "", c.hash, 1, 0}, {name, gecos, c.hash, 300, 2}});
+        LogEntries log;
+        EXPECT_EQ(passwd(img, *c.layout, log), kFixed + "a:" + c.hash + ":1:0::/:/usr/bin/cli\n" + name + ":" +
+                                                   c.hash + ":300:2:" + gecos + ":/:/usr/bin/cli\n" + kServiceX);
+    }
 }
 
 TEST(Passwd, CountAboveCapacityWalksTheTableOnlyAndSaysSoOnce)
 {
-    struct Case {
-        const UserLayout *layout;
-        unsigned capacity;
-    };
-    for (Case c : {Case{&kStd, 31}, Case{&kFips, 21}}) {
+    for (auto [layout, capacity] : {std::pair{&kStd, 31u}, std::pair{&kFips, 21u}}) {
         Image img;
         std::vector<User> list;
-        for (unsigned i = 0; i < c.capacity; ++i)
+        for (unsigned i = 0; i < capacity; ++i)
             list.push_back({"u" + std::to_string(i), "", "h", 10 + i, 2});
-        img.users(*c.layout, list, 200);
+        img.users(*layout, list, 200);
         LogEntries log;
-        std::string text = passwd(img, *c.layout, log);
-        EXPECT_NE(text.find("u" + std::to_string(c.capacity - 1) + ":h:"), std::string::npos);
-        EXPECT_EQ(user_lines(log).size(), c.capacity);
-        EXPECT_EQ(events(log), (std::vector<std::string>{
-                                   "userCount 200 exceeds the table's " + std::to_string(c.capacity) +
-                                   " records; only those are read\n"}));
+        std::string text = passwd(img, *layout, log);
+        EXPECT_NE(text.find("\nu" + std::to_string(capacity - 1) + ":h:"), std::string::npos);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), capacity + 5);
+        EXPECT_EQ(events(log), (std::vector<std::string>{"userCount 200 exceeds the table's " +
+                                                         std::to_string(capacity) + " records; only those are read\n"}));
     }
 }
 
 TEST(AccountInjection, UnfitUserRecordsAreLeftOutOfPasswdAndGroup)
 {
-    Image img;
-    img.users(kStd, {{"admin", "", "h", 1, 0},
-                     {"x::0:0::/:/bin/sh\nevil", "", "h", 2, 0},
-                     {"cr\rname", "", "h", 3, 0},
-                     {"a,b", "", "h", 4, 0},
-                     {"", "", "h", 5, 0},
-                     {"gecos", "one:two", "h", 6, 0},
-                     {"gecos2", "line\nbreak", "h", 7, 0},
-                     {"hash", "", "$1$se:cret", 8, 0},
-                     {"hash2", "", "$1$se\ncret", 9, 0},
-                     {"fine", "ok, fine", "h", 10, 0}});
+    Image img;  // record 0 follows the same rule
+    img.users(kStd, {{"root\n", "", "h", 1, 0}, {"x::0:0::/:/bin/sh\nevil", "", "h", 2, 0}, {"cr\rname", "", "h", 3, 0},
+                     {"a,b", "", "h", 4, 0}, {"", "", "h", 5, 0}, {"gecos", "one:two", "h", 6, 0},
+                     {"gecos2", "line\nbreak", "h", 7, 1}, {"hash", "", "$1$se:cret", 8, 0},
+                     {"hash2", "", "$1$se\ncret", 9, 0}, {"fine", "ok, fine", "h", 10, 0}});
     LogEntries plog;
-    EXPECT_EQ(passwd(img, kStd, plog), kFixed + "admin:h:1:0::/:/usr/bin/cli\n"
-                                                "fine:h:10:0:ok, fine:/:/usr/bin/cli\n" +
-                                           kServiceX);
+    EXPECT_EQ(passwd(img, kStd, plog), kFixed + "fine:h:10:0:ok, fine:/:/usr/bin/cli\n" + kServiceX);
     const std::vector<std::string> why = {
-        "its name holds a colon", "its name holds a line break", "its name holds a comma",
-        "its name is empty", "its comment holds a colon", "its comment holds a line break",
+        "its name holds a line break", "its name holds a colon", "its name holds a line break",
+        "its name holds a comma", "its name is empty", "its comment holds a colon", "its comment holds a line break",
         "its password hash holds a colon", "its password hash holds a line break"};
     std::vector<std::string> expected;
     for (unsigned i = 0; i < why.size(); ++i)
-        expected.push_back("user table record " + std::to_string(i + 1) +
-                           " left out of /etc/passwd: " + why[i] + "\n");
+        expected.push_back("user table record " + std::to_string(i) + " left out of /etc/passwd: " + why[i] + "\n");
     EXPECT_EQ(events(plog), expected);
     for (const LogEntry &e : plog)
         EXPECT_EQ(e.text.find("cret"), std::string::npos) << "a hash reached the log";
 
     LogEntries glog;
-    EXPECT_EQ(group(img, kStd, glog), "wren::0:wren\nnobody::99:\n"
-                                      "admin::0:admin,fine,mlnuser_,\n"
-                                      "oper::1:admin,fine,mlnuser_\n"
-                                      "user::2:\nanonymous::3:\n");
+    EXPECT_EQ(group(img, kStd, glog),
+              kGroupHead + "admin::0:fine,mlnuser_,\noper::1:fine,mlnuser_\nuser::2:\nanonymous::3:\n");
     EXPECT_EQ(events(glog).size(), why.size());
-    EXPECT_EQ(events(glog)[0], "user table record 1 left out of /etc/group: its name holds a colon\n");
-}
-
-TEST(AccountInjection, RecordZeroFollowsTheSameRule)
-{
-    Image img;
-    img.users(kStd, {{"root\n", "", "h", 1, 0}, {"beta", "", "h", 2, 1}});
-    LogEntries log;
-    EXPECT_EQ(passwd(img, kStd, log), kFixed + "beta:h:2:1::/:/usr/bin/cli\n" + kServiceX);
-    EXPECT_EQ(events(log), (std::vector<std::string>{
-                               "user table record 0 left out of /etc/passwd: its name holds a line break\n"}));
-    EXPECT_EQ(group(img, kStd, log), "wren::0:wren\nnobody::99:\nadmin::0:mlnuser_,\n"
-                                     "oper::1:beta,mlnuser_\nuser::2:\nanonymous::3:\n");
-
-    // A zeroed table has no administrator name: no line rather than a nameless one.
-    Image empty;
-    LogEntries elog;
-    EXPECT_EQ(passwd(empty, kStd, elog), kFixed + kServiceX);
+    EXPECT_EQ(events(glog)[1], "user table record 1 left out of /etc/group: its name holds a colon\n");
 }
 
 TEST(Group, MembersByPrivilegeInTableOrder)
 {
     Image img;
-    img.users(kStd, {{"alpha", "", "h", 1, 0}, {"beta", "", "h", 2, 1}, {"gamma", "", "h", 3, 2}});
     LogEntries log;
-    EXPECT_EQ(group(img, kStd, log), "wren::0:wren\nnobody::99:\n"
-                                     "admin::0:alpha,mlnuser_,\n"
-                                     "oper::1:alpha,beta,mlnuser_\n"
-                                     "user::2:gamma\n"
-                                     "anonymous::3:\n");
+    img.users(kStd, {{"alpha", "", "h", 1, 0}}, 0);  // an empty table keeps the service account
+    EXPECT_EQ(group(img, kStd, log),
+              kGroupHead + "admin::0:mlnuser_,\noper::1:mlnuser_\nuser::2:\nanonymous::3:\n");
+
+    img.users(kStd, {{"alpha", "", "h", 1, 0}, {"beta", "", "h", 2, 1}, {"gamma", "", "h", 3, 2}});
+    EXPECT_EQ(group(img, kStd, log), kGroupHead + "admin::0:alpha,mlnuser_,\noper::1:alpha,beta,mlnuser_\n"
+                                                  "user::2:gamma\nanonymous::3:\n");
 
     img.users(kFips, {{"root0", "", "$5$h", 9, 3},  // record 0 is always an administrator
-                      {"o1", "", "h", 2, 1},
-                      {"a1", "", "h", 2, 0},
-                      {"u1", "", "h", 2, 2},
-                      {"n1", "", "h", 2, 3},
-                      {"n2", "", "h", 2, 3},
-                      {"high", "", "h", 2, 4},
-                      {"mlnuser_", "", "h", 2, 0}});
-    EXPECT_EQ(group(img, kFips, log), "wren::0:wren\nnobody::99:\n"
-                                      "admin::0:root0,a1,mlnuser_,mlnuser_,\n"
-                                      "oper::1:root0,o1,a1,mlnuser_,mlnuser_\n"
-                                      "user::2:u1\n"
-                                      "anonymous::3:n1,n2\n");
-}
-
-TEST(Group, EmptyTableKeepsTheServiceAccount)
-{
-    Image img;
-    img.users(kStd, {{"alpha", "", "h", 1, 0}}, 0);
-    LogEntries log;
-    EXPECT_EQ(group(img, kStd, log), "wren::0:wren\nnobody::99:\nadmin::0:mlnuser_,\n"
-                                     "oper::1:mlnuser_\nuser::2:\nanonymous::3:\n");
-}
-
-TEST(Bayconf, EmptyTablesGiveTheThreeFixedIds)
-{
-    Image img;
-    LogEntries log;
-    EXPECT_EQ(bayconf(img, kStd, log), "0=4294967295 4294967295\n"
-                                       "100=4294967295 4294967295\n"
-                                       "101=4294967295 4294967295\n");
+                      {"o1", "", "h", 2, 1}, {"a1", "", "h", 2, 0}, {"u1", "", "h", 2, 2}, {"n1", "", "h", 2, 3},
+                      {"n2", "", "h", 2, 3}, {"high", "", "h", 2, 4}, {"mlnuser_", "", "h", 2, 0}});
+    EXPECT_EQ(group(img, kFips, log), kGroupHead + "admin::0:root0,a1,mlnuser_,mlnuser_,\n"
+                                                   "oper::1:root0,o1,a1,mlnuser_,mlnuser_\n"
+                                                   "user::2:u1\nanonymous::3:n1,n2\n");
 }
 
 TEST(Bayconf, UsersThenMissingFixedIdsThenDirectoryGroups)
 {
     Image img;
-    img.users(kStd, {{"admin", "", "h", 1, 0, 0, 0},
-                     {"svc", "", "h", 100, 2, 0x80000001u, 0x7},
+    LogEntries log;
+    EXPECT_EQ(bayconf(img, kStd, log), "0=" + kNoBays + "100=" + kNoBays + "101=" + kNoBays);
+
+    img.users(kStd, {{"admin", "", "h", 1, 0, 0, 0}, {"svc", "", "h", 100, 2, 0x80000001u, 0x7},
                      {"x:evil\n", "", "h", 7, 2, 5, 6},  // numbers only: keeps its line
                      {"zero", "", "h", 0, 2, 0, 0}});
     set_u(img.data(), F("ldapGroupCount"), 2);
     img.group(0, "Domain Admins", "d", 4000, 0, 0xFFFFFFFFu, 0x80000000u);
     img.group(1, "Ops", "o", 4001, 1, 3, 4);
-    LogEntries log;
-    EXPECT_EQ(bayconf(img, kStd, log), "1=4294967295 4294967295\n"
-                                       "100=2147483649 7\n"
-                                       "7=5 6\n"
-                                       "0=0 0\n"
-                                       "101=4294967295 4294967295\n"
-                                       "4000=4294967295 2147483648\n"
-                                       "4001=3 4\n");
+    EXPECT_EQ(bayconf(img, kStd, log), "1=" + kNoBays + "100=2147483649 7\n7=5 6\n0=0 0\n101=" + kNoBays +
+                                           "4000=4294967295 2147483648\n4001=3 4\n");
     EXPECT_TRUE(events(log).empty());
 }
 
-TEST(Bayconf, LayoutStrideAndCapacities)
+TEST(Bayconf, FipsStrideAndGroupCapacity)
 {
     Image img;
     img.users(kFips, {{"admin", "", "$5$h", 1, 0, 0, 0}, {"u", "", "h", 300, 2, 9, 10}});
-    LogEntries log;
-    EXPECT_EQ(bayconf(img, kFips, log), "1=4294967295 4294967295\n300=9 10\n"
-                                        "0=4294967295 4294967295\n100=4294967295 4294967295\n"
-                                        "101=4294967295 4294967295\n");
-
-    set_u(img.data(), F("userCount"), 0);
     set_u(img.data(), F("ldapGroupCount"), 255);
     for (unsigned j = 0; j < 5; ++j)
-        img.group(j, "g", "", 5000 + j, 2, j, j);
-    std::string text = bayconf(img, kFips, log);
-    EXPECT_NE(text.find("5004=4 4\n"), std::string::npos);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 8);
+        img.group(j, "g", "", 5000 + j, 2, j, j + 10);
+    LogEntries log;
+    EXPECT_EQ(bayconf(img, kFips, log), "1=" + kNoBays + "300=9 10\n0=" + kNoBays + "100=" + kNoBays + "101=" +
+                                            kNoBays + "5000=0 10\n5001=1 11\n5002=2 12\n5003=3 13\n5004=4 14\n");
     EXPECT_EQ(events(log), (std::vector<std::string>{
                                "ldapGroupCount 255 exceeds the table's 5 records; only those are read\n"}));
 }
@@ -377,7 +286,8 @@ TEST(Ldapgroup, OneLinePerGroupAndUnfitGroupsLeftOut)
 {
     Image img;
     LogEntries log;
-    EXPECT_EQ(ldapgroup(img, log), "");
+    auto ldapgroup = [&] { return composed([&](OutputBuffer &out) { compose_ldapgroup(img.data(), out, log); }); };
+    EXPECT_EQ(ldapgroup(), "");
 
     const std::string long_name(255, 'N'), long_desc(58, 'D');
     set_u(img.data(), F("ldapGroupCount"), 4);
@@ -385,86 +295,53 @@ TEST(Ldapgroup, OneLinePerGroupAndUnfitGroupsLeftOut)
     img.group(1, "evil", "x:0:0:\nroot", 1, 0);
     img.group(2, "cr\rname", "", 2, 0);
     img.group(3, "Ops, West", "Operators", 4001, 1);
-    EXPECT_EQ(ldapgroup(img, log), long_name + ":x:65535:3:" + long_desc + ":/:/usr/bin/cli\n" +
-                                       "Ops, West:x:4001:1:Operators:/:/usr/bin/cli\n");
+    EXPECT_EQ(ldapgroup(), long_name + ":x:65535:3:" + long_desc + ":/:/usr/bin/cli\n" +
+                               "Ops, West:x:4001:1:Operators:/:/usr/bin/cli\n");
     EXPECT_EQ(events(log),
               (std::vector<std::string>{
                   "directory group table record 1 left out of /etc/ldapgroup: its description holds a colon\n",
                   "directory group table record 2 left out of /etc/ldapgroup: its name holds a line break\n"}));
 }
 
-TEST(Ldapconf, SixteenKeysWithTheLastThreeEmpty)
+TEST(Ldapconf, SixteenKeysAndLineBreaksLeftOut)
 {
     Image img;
-    EXPECT_EQ(composed([&](OutputBuffer &out) { compose_ldapconf(img.data(), out); }),
-              "enable=0\nenableLocalUsers=0\nntNameMapping=0\ndirectoryServerIPAddress=\n"
-              "directoryServerSSLPort=0\ndirectoryServerGCPort=0\nsearchContext1=\nsearchContext2=\n"
-              "searchContext3=\nsubjectAltName=0\nserviceAccountFlag=0\nserviceAccount=\n"
-              "serviceAccountPassword=\nsearchContext4=\nsearchContext5=\nsearchContext6=\n");
-
     std::uint8_t *d = img.data();
-    set_u(d, F("enable"), 1);
-    set_u(d, F("enableLocalUsers"), 255);
-    set_u(d, F("ntNameMapping"), 2);
-    set_text(d, F("directoryServerIPAddress"), std::string(64, 'a'));
-    set_i(d, F("directoryServerSSLPort"), 636);
-    set_i(d, F("directoryServerGCPort"), -1);
-    set_text(d, F("searchContext1"), "ou=a,dc=b");
-    set_text(d, F("searchContext3"), std::string(127, 'c'));
-    set_u(d, F("subjectAltName"), 1);
-    set_u(d, F("serviceAccountFlag"), 1);
-    set_text(d, F("serviceAccount"), "svc");
-    set_text(d, F("serviceAccountPassword"), "p \"w'd\nenable=0\r");
-    EXPECT_EQ(composed([&](OutputBuffer &out) { compose_ldapconf(img.data(), out); }),
-              "enable=1\nenableLocalUsers=255\nntNameMapping=2\ndirectoryServerIPAddress=" +
-                  std::string(64, 'a') +
+    set_fields(d,
+               {{"enable", 1}, {"enableLocalUsers", 255}, {"ntNameMapping", 2}, {"directoryServerSSLPort", 636},
+                {"directoryServerGCPort", 0xFFFFFFFFu}, {"subjectAltName", 1}, {"serviceAccountFlag", 1}},
+               {{"directoryServerIPAddress", std::string(64, 'a')}, {"searchContext1", "ou=a,dc=b"},
+                {"searchContext3", std::string(127, 'c')}, {"serviceAccount", "svc"},
+                {"serviceAccountPassword", "p \"w'd\nenable=0\r"}});
+    EXPECT_EQ(composed([&](OutputBuffer &out) { compose_ldapconf(d, out); }),
+              "enable=1\nenableLocalUsers=255\nntNameMapping=2\ndirectoryServerIPAddress=" + std::string(64, 'a') +
                   "\ndirectoryServerSSLPort=636\ndirectoryServerGCPort=-1\nsearchContext1=ou=a,dc=b\n"
-                  "searchContext2=\nsearchContext3=" +
-                  std::string(127, 'c') +
+                  "searchContext2=\nsearchContext3=" + std::string(127, 'c') +
                   "\nsubjectAltName=1\nserviceAccountFlag=1\nserviceAccount=svc\n"
-                  "serviceAccountPassword=p \"w'denable=0\nsearchContext4=\nsearchContext5=\n"
-                  "searchContext6=\n");
+                  "serviceAccountPassword=p \"w'denable=0\nsearchContext4=\nsearchContext5=\nsearchContext6=\n");
     EXPECT_EQ(get_text(d, F("serviceAccountPassword")), "p \"w'd\nenable=0\r");  // image unchanged
 }
 
-TEST(SchedulingFiles, RestoredDefaultsAndTopBitValues)
+TEST(SchedulingFiles, FullWidthTextsAndTopBitValues)
 {
     Image img;
     std::uint8_t *d = img.data();
-    set_u(d, F("urbInterval"), 2);
-    set_u(d, F("manualPolicyFrontBays0"), 0xFFFFFFFFu);
-    set_u(d, F("manualPolicyFrontBays1"), 0xFFFFFFFFu);
+    set_fields(d,
+               {{"urbInterval", 2}, {"manualPolicyFrontBays0", 0xFFFFFFFFu}, {"updateDate", 0xFFFFFFFEu},
+                {"manualPolicyIoBays", 0xAB}, {"serverBaysInProgress0", 0x00C0FFEEu}, {"urbLastAttempt", 0x80000000u},
+                {"KAT_error_reboot", 1}, {"KAT_error_reboot_counter", 250}, {"KAT_error_reboot_time", 0xFFFFFFFEu}},
+               {{"isoUrl", std::string(128, 'i')}, {"urbUrl", "http://a/\nurbEnabled=1\r\n"},
+                {"urbEmailAddress", std::string(64, 'e')}});
     EXPECT_EQ(composed([&](OutputBuffer &out) { compose_urb(d, out); }),
-              "urbEnabled=0\nurbUrl=\nurbProxyUrl=\nurbInterval=2\nurbMinute=0\nurbHour=0\n"
-              "urbWeekDay=0\nurbMonthDay=0\nurbLastAttempt=0\nurbLastStatus=0\nurbSmtpServer=\n"
-              "urbEmailAddress=\n");
+              "urbEnabled=0\nurbUrl=http://a/urbEnabled=1\nurbProxyUrl=\nurbInterval=2\nurbMinute=0\nurbHour=0\n"
+              "urbWeekDay=0\nurbMonthDay=0\nurbLastAttempt=2147483648\nurbLastStatus=0\nurbSmtpServer=\n"
+              "urbEmailAddress=" + std::string(64, 'e') + "\n");
     EXPECT_EQ(composed([&](OutputBuffer &out) { compose_fw_mgmt(d, out); }),
-              "fwManagementEnabled=0\nupdatePolicy=0\nisoUrl=\nupdateDate=0\n"
-              "manualPolicyFrontBays0=0xFFFFFFFF\nmanualPolicyFrontBays1=0xFFFFFFFF\n"
-              "manualPolicyIoBays=0x0\nmanualPolicyMisc=0x0\ndvdStatus=0\n"
-              "serverBaysInProgress0=0x0\nserverBaysInProgress1=0x0\npowerPolicy=0\n"
+              "fwManagementEnabled=0\nupdatePolicy=0\nisoUrl=" + std::string(128, 'i') + "\nupdateDate=-2\n"
+              "manualPolicyFrontBays0=0xFFFFFFFF\nmanualPolicyFrontBays1=0x0\n"
+              "manualPolicyIoBays=0xAB\nmanualPolicyMisc=0x0\ndvdStatus=0\n"
+              "serverBaysInProgress0=0xC0FFEE\nserverBaysInProgress1=0x0\npowerPolicy=0\n"
               "forceDowngrade=0\nefmLocked=0\n");
-    EXPECT_EQ(composed([&](OutputBuffer &out) { compose_kat_info(d, out); }),
-              "KAT_error_reboot=0\nKAT_error_reboot_counter=0\nKAT_error_reboot_time=0\n");
-
-    set_i(d, F("updateDate"), -2);
-    set_u(d, F("manualPolicyIoBays"), 0xAB);
-    set_u(d, F("serverBaysInProgress0"), 0x00C0FFEEu);
-    set_u(d, F("urbLastAttempt"), 0x80000000u);
-    set_u(d, F("KAT_error_reboot"), 1);
-    set_u(d, F("KAT_error_reboot_counter"), 250);
-    set_u(d, F("KAT_error_reboot_time"), 0xFFFFFFFEu);
-    set_text(d, F("isoUrl"), std::string(128, 'i'));
-    set_text(d, F("urbUrl"), "http://a/\nurbEnabled=1\r\n");
-    set_text(d, F("urbEmailAddress"), std::string(64, 'e'));
-    std::string fw = composed([&](OutputBuffer &out) { compose_fw_mgmt(d, out); });
-    EXPECT_NE(fw.find("\nisoUrl=" + std::string(128, 'i') + "\nupdateDate=-2\n"), std::string::npos);
-    EXPECT_NE(fw.find("\nmanualPolicyIoBays=0xAB\n"), std::string::npos);
-    EXPECT_NE(fw.find("\nserverBaysInProgress0=0xC0FFEE\n"), std::string::npos);
-    std::string urb = composed([&](OutputBuffer &out) { compose_urb(d, out); });
-    EXPECT_NE(urb.find("\nurbUrl=http://a/urbEnabled=1\nurbProxyUrl=\n"), std::string::npos);
-    EXPECT_NE(urb.find("\nurbLastAttempt=2147483648\n"), std::string::npos);
-    EXPECT_NE(urb.find("\nurbEmailAddress=" + std::string(64, 'e') + "\n"), std::string::npos);
     EXPECT_EQ(composed([&](OutputBuffer &out) { compose_kat_info(d, out); }),
               "KAT_error_reboot=1\nKAT_error_reboot_counter=250\nKAT_error_reboot_time=4294967294\n");
 }
@@ -472,9 +349,6 @@ TEST(SchedulingFiles, RestoredDefaultsAndTopBitValues)
 TEST(RawFiles, BladeSignaturesAndInterconnectBlockAsStored)
 {
     Image img;
-    EXPECT_EQ(compose_bladesig(img.data()), std::string(192, '\0'));
-    EXPECT_EQ(compose_mlninfo(img.data()), std::string(1137, '\0'));
-
     set_u(img.data(), F("bladeSignatures1"), 0x01020304u, 0);
     set_u(img.data(), F("bladeSignatures1"), 0xA1A2A3A4u, 15);
     set_u(img.data(), F("bladeSignatures2"), 0xB1B2B3B4u, 0);
@@ -482,11 +356,8 @@ TEST(RawFiles, BladeSignaturesAndInterconnectBlockAsStored)
     auto mln = bytes(img.data(), F("mlnInfo"));
     mln.front() = 0x5A;
     mln.back() = 0xA5;
-    std::string sig = compose_bladesig(img.data());
-    EXPECT_EQ(sig.substr(0, 4), "\x01\x02\x03\x04");
-    EXPECT_EQ(sig.substr(60, 8), "\xA1\xA2\xA3\xA4\xB1\xB2\xB3\xB4");
-    EXPECT_EQ(sig.substr(188), "\xC1\xC2\xC3\xC4");
-    std::string info = compose_mlninfo(img.data());
-    EXPECT_EQ(info.front(), '\x5A');
-    EXPECT_EQ(info.back(), '\xA5');
+    std::string sig = compose_bladesig(img.data()), info = compose_mlninfo(img.data());
+    EXPECT_EQ(sig, "\x01\x02\x03\x04" + std::string(56, '\0') + "\xA1\xA2\xA3\xA4\xB1\xB2\xB3\xB4" +
+                       std::string(120, '\0') + "\xC1\xC2\xC3\xC4");
+    EXPECT_EQ(info, "\x5A" + std::string(1135, '\0') + "\xA5");
 }

@@ -124,29 +124,31 @@ void apply_line(std::vector<std::uint8_t> &image, const Layout &layout, const st
     }
 }
 
-} // namespace
-
-namespace {
+void apply_setting(std::vector<std::uint8_t> &image, Layout &layout, const std::string &setting)
+{
+    std::size_t space = setting.find(' ');
+    std::string target = setting.substr(0, space);
+    std::string value = space == std::string::npos ? "" : setting.substr(space + 1);
+    if (target == "layout")
+        layout = layout_named(value);
+    else
+        apply_line(image, layout, target, value);
+}
 
 void apply_text(std::vector<std::uint8_t> &image, std::istream &in, const std::string &origin)
 {
     Layout layout = layout_named("40");
     std::string line;
-    int number = 0;
-    while (std::getline(in, line)) {
-        ++number;
+    for (int number = 1; std::getline(in, line); ++number) {
         std::size_t start = line.find_first_not_of(' ');
         if (start == std::string::npos || line[start] == '#')
             continue;
-        line.erase(0, start);
-        std::size_t space = line.find(' ');
-        std::string target = line.substr(0, space);
-        std::string value = space == std::string::npos ? "" : line.substr(space + 1);
         try {
-            if (target == "layout")
-                layout = layout_named(value);
-            else
-                apply_line(image, layout, target, value);
+            // "; " separates settings that share a line.
+            for (std::size_t end; start != std::string::npos; start = end == std::string::npos ? end : end + 2) {
+                end = line.find("; ", start);
+                apply_setting(image, layout, line.substr(start, end == std::string::npos ? end : end - start));
+            }
         } catch (const std::exception &e) {
             throw std::runtime_error(origin + ":" + std::to_string(number) + ": " + e.what());
         }
@@ -155,13 +157,18 @@ void apply_text(std::vector<std::uint8_t> &image, std::istream &in, const std::s
 
 } // namespace
 
-std::vector<std::uint8_t> load_image_fixture(const std::string &path, std::size_t size)
+void patch_image_file(std::vector<std::uint8_t> &image, const std::string &path)
 {
     std::ifstream in(path);
     if (!in)
         throw std::runtime_error("cannot open " + path);
-    std::vector<std::uint8_t> image(size, 0);
     apply_text(image, in, path);
+}
+
+std::vector<std::uint8_t> load_image_fixture(const std::string &path, std::size_t size)
+{
+    std::vector<std::uint8_t> image(size, 0);
+    patch_image_file(image, path);
     return image;
 }
 

@@ -8,6 +8,7 @@
 //   field[*] value          every element; in texts %d is the index
 //   records[*].sub value    a field of every record (records[2].sub: one)
 //
+// Settings may share a line, separated by "; ".
 // Values: "text" (raw characters, rest of the element zero), hex:0a0b..,
 // fill:XX (every byte), or a number N, N+i, N*i (i is the index).
 #pragma once
@@ -23,6 +24,9 @@ std::vector<std::uint8_t> load_image_fixture(const std::string &path, std::size_
 // Applies lines of the same form, given as text, in the current layout
 // (or the one a "layout" line names).
 void patch_image(std::vector<std::uint8_t> &image, const std::string &lines);
+
+// The same, read from a file.
+void patch_image_file(std::vector<std::uint8_t> &image, const std::string &path);
 
 // Name of the current-layout field that holds byte `offset`.
 std::string field_at(std::size_t offset);
