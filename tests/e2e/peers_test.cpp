@@ -15,8 +15,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -29,22 +27,9 @@ namespace {
 
 using Block = std::vector<std::uint8_t>;
 
-std::string find_program(const char *name)
+std::string find_program(const char *path)
 {
-    for (const char *dir : {"/usr/bin", "/usr/sbin", "/bin", "/sbin", "/usr/local/bin", "/usr/local/sbin"}) {
-        std::string p = std::string(dir) + "/" + name;
-        if (::access(p.c_str(), X_OK) == 0)
-            return p;
-    }
-    return "";
-}
-
-std::string slurp(const fs::path &p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return ::access(path, X_OK) == 0 ? path : "";
 }
 
 // Runs `argv` with `env` added, output to `log`; stops it after `ms` unless
@@ -82,7 +67,7 @@ class Mkenvimage : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        tool_ = find_program("mkenvimage");
+        tool_ = find_program("/usr/bin/mkenvimage");
         if (tool_.empty())
             GTEST_SKIP() << "mkenvimage is not installed";
         sim_root().write("/etc/gpio_states", "ZELMARBOARDTYPE=0\n");
@@ -91,29 +76,21 @@ protected:
 
     Block image(const std::vector<std::string> &entries, std::uint8_t pad)
     {
-        fs::path in = sim_root().at("/tmp.env.txt"), out = sim_root().at("/tmp.env.bin");
-        std::ofstream(in) << [&] {
-            std::string t;
-            for (const std::string &e : entries)
-                t += e + "\n";
-            return t;
-        }();
-        char padding[8];
-        std::snprintf(padding, sizeof padding, "0x%02x", pad);
-        int rc = run({tool_, "-b", "-p", padding, "-s", "1024", "-o", out.string(), in.string()}, {},
-                     sim_root().at("/tmp.env.log"), 10000);
-        EXPECT_EQ(rc, 0) << slurp(sim_root().at("/tmp.env.log"));
-        std::string s = slurp(out);
-        return {s.begin(), s.end()};
+        std::string text;
+        for (const std::string &e : entries)
+            text += e + "\n";
+        sim_root().write("/tmp.env.txt", text);
+        int rc = run({tool_, "-b", "-p", std::to_string(pad), "-s", "1024", "-o", sim_root().at("/tmp.env.bin"),
+                      sim_root().at("/tmp.env.txt")},
+                     {}, sim_root().at("/tmp.env.log"), 10000);
+        EXPECT_EQ(rc, 0) << sim_root().read("/tmp.env.log");
+        return sim_root().read_bytes("/tmp.env.bin");
     }
 
     std::string tool_;
 };
 
-const std::vector<std::string> kDefault = {
-    "bootcmd=bootm ff800000 ffb80000", "bootdelay=1", "baudrate=9600", "loads_echo=1",
-    "ethaddr=DE:AD:BE:EF:01:01", "silent=1", "autoload=n", "stdin=serial", "stdout=serial",
-    "stderr=serial", "bootargs=root=/dev/ram0 console=ttyS0,9600"};
+const std::vector<std::string> &kDefault = default_uboot_entries();
 
 } // namespace
 
@@ -127,25 +104,17 @@ TEST_F(Mkenvimage, ItsBlocksAreReadAsTheyAreAndEveryEditMatchesIt)
         EXPECT_EQ(b, image(kDefault, pad));
         EXPECT_EQ(sim_root().read("/ramdisk/ubootmsg.log"), "");  // no CRC fallback
 
+        // Growing, the USB parameter added and changed, then shrinking.
         std::vector<std::string> want = kDefault;
-        ASSERT_EQ(update_uboot_baudrate_setting(115200, b.data(), UBOOT_ENV_SIZE), 0);
-        want[2] = "baudrate=115200";
-        want[10] = "bootargs=root=/dev/ram0 console=ttyS0,115200";
-        EXPECT_EQ(b, image(want, pad));
-
-        ASSERT_EQ(update_usb_setting(3, b.data()), 0);
-        want[10] += " usbd=3";
-        EXPECT_EQ(b, image(want, pad));
-
-        ASSERT_EQ(update_usb_setting(7, b.data()), 0);
-        want[10].back() = '7';
-        EXPECT_EQ(b, image(want, pad));
-
-        ASSERT_EQ(update_uboot_baudrate_setting(1200, b.data(), UBOOT_ENV_SIZE), 0);  // shrinks
-        want[2] = "baudrate=1200";
-        want[10] = "bootargs=root=/dev/ram0 console=ttyS0,1200 usbd=7";
-        EXPECT_EQ(b, image(want, pad));
-
+        for (auto [usb, value, rate, usbd] : {std::tuple{false, 115200, "115200", ""}, {true, 3, "115200", " usbd=3"},
+                                              {true, 7, "115200", " usbd=7"}, {false, 1200, "1200", " usbd=7"}}) {
+            ASSERT_EQ(usb ? update_usb_setting(static_cast<std::uint32_t>(value), b.data())
+                          : update_uboot_baudrate_setting(value, b.data(), UBOOT_ENV_SIZE),
+                      0);
+            want[2] = std::string("baudrate=") + rate;
+            want[10] = std::string("bootargs=root=/dev/ram0 console=ttyS0,") + rate + usbd;
+            EXPECT_EQ(b, image(want, pad)) << value;
+        }
         ASSERT_EQ(write_uboot_env(b.data()), 0);
         EXPECT_EQ(sim_root().read_bytes("/dev/uboot"), image(want, pad));
     }
@@ -182,15 +151,14 @@ int free_udp_port()
 // error or warning it prints.
 std::set<int> snmpd_complaints(const std::string &snmpd, const std::string &conf, std::string *other)
 {
-    fs::path dir = sim_root().at("/snmp-peer");
-    fs::create_directories(dir / "persist");
-    fs::path file = dir / "snmpd.conf", log = dir / "snmpd.log";
-    std::ofstream(file) << conf;
-    std::string address = "udp:127.0.0.1:" + std::to_string(free_udp_port());
-    run({snmpd, "-f", "-C", "-c", file.string(), "-Le", address},
-        {"MIBS=", "SNMP_PERSISTENT_DIR=" + (dir / "persist").string()}, log, 1500);
+    fs::create_directories(sim_root().at("/snmp-peer/persist"));
+    sim_root().write("/snmp-peer/snmpd.conf", conf);
+    run({snmpd, "-f", "-C", "-c", sim_root().at("/snmp-peer/snmpd.conf"), "-Le",
+         "udp:127.0.0.1:" + std::to_string(free_udp_port())},
+        {"MIBS=", "SNMP_PERSISTENT_DIR=" + sim_root().at("/snmp-peer/persist").string()},
+        sim_root().at("/snmp-peer/snmpd.log"), 1500);
     std::set<int> lines;
-    std::istringstream in(slurp(log));
+    std::istringstream in(sim_root().read("/snmp-peer/snmpd.log"));
     std::string l;
     const std::regex at_line(": line ([0-9]+): ");
     while (std::getline(in, l)) {
@@ -214,15 +182,14 @@ std::string compose(const std::vector<std::uint8_t> &image)
 
 TEST(SnmpdPeer, AcceptsEveryLineOfAFullFileAndFlagsOnlyEmptyValues)
 {
-    std::string snmpd = find_program("snmpd");
+    std::string snmpd = find_program("/usr/sbin/snmpd");
     if (snmpd.empty())
         GTEST_SKIP() << "snmpd is not installed";
     std::vector<std::uint8_t> im(settings::IMAGE_SIZE, 0);
-    settings::set_text(im.data(), F("syslocation"), "Lab 3 rack 7");
-    settings::set_text(im.data(), F("syscontact"), "ops@example.com");
-    settings::set_text(im.data(), F("rocommunity"), "public");
-    settings::set_text(im.data(), F("rwcommunity"), "private");
-    for (unsigned k : {0u, 3u, 7u}) {
+    for (auto [f, v] : {std::pair{F("syslocation"), "Lab 3 rack 7"}, {F("syscontact"), "ops@example.com"},
+                        {F("rocommunity"), "public"}, {F("rwcommunity"), "private"}})
+        settings::set_text(im.data(), f, v);
+    for (unsigned k : {0u, 3u, 7u}) {  // receivers with gaps
         settings::set_text(im.data(), F("trapReceivers"), "127.0.0." + std::to_string(k + 10), k);
         settings::set_text(im.data(), F("trapCommunities"), "trap" + std::to_string(k), k);
     }
@@ -230,9 +197,7 @@ TEST(SnmpdPeer, AcceptsEveryLineOfAFullFileAndFlagsOnlyEmptyValues)
     EXPECT_EQ(snmpd_complaints(snmpd, compose(im), &other), std::set<int>{});
     EXPECT_EQ(other, "");
 
-    std::vector<std::uint8_t> gaps = im;
-    settings::set_text(gaps.data(), F("syscontact"), "");
-    settings::set_text(gaps.data(), F("rwcommunity"), "");
-    other.clear();
-    EXPECT_EQ(snmpd_complaints(snmpd, compose(gaps), &other), (std::set<int>{2, 5, 6}));
+    settings::set_text(im.data(), F("syscontact"), "");
+    settings::set_text(im.data(), F("rwcommunity"), "");
+    EXPECT_EQ(snmpd_complaints(snmpd, compose(im), &other), (std::set<int>{2, 5, 6}));
 }
