@@ -110,7 +110,9 @@ void log(const char *ident, int facility, int priority, const char *text)
     std::string t = text;
     if (!t.empty() && t.back() == '\n')
         t.pop_back();
-    append_line("/sim/syslog", "<" + std::to_string(facility | priority) + "> " + ident + ": " + t);
+    char pri[16];
+    std::snprintf(pri, sizeof pri, "<%d> ", facility | priority);
+    append_line("/sim/syslog", std::string(pri).append(ident).append(": ").append(t));
 }
 
 struct passwd *getpwnam(const char *name)
@@ -132,7 +134,7 @@ int system(const char *command)
     record_call(std::string("system ") + command);
     std::string cmd = command;
     if (!cmd.empty() && cmd[0] == '/')
-        cmd = "'" + root() + "'" + cmd;
+        cmd = std::string("'").append(root()).append("'").append(command);
     return std::system(cmd.c_str());
 }
 
@@ -184,11 +186,9 @@ ssize_t i2c_write(int fd, const void *buffer, std::size_t length)
 ssize_t i2c_read(int fd, void *buffer, std::size_t length)
 {
     (void)fd;
-    record_call("i2c read " + [] {
-        char a[8];
-        std::snprintf(a, sizeof a, "%02x", i2c_address);
-        return std::string(a);
-    }() + " " + std::to_string(length));
+    char entry[48];
+    std::snprintf(entry, sizeof entry, "i2c read %02x %zu", i2c_address, length);
+    record_call(entry);
     FILE *f = std::fopen(device_file(i2c_address).c_str(), "rb");
     if (f == nullptr || is_multiplexer(i2c_address)) {
         if (f)
