@@ -1,40 +1,32 @@
 // /etc/ldapconf: the directory service settings as key=value lines.
 #include "store/nvram.h"
 #include "writers/compose.h"
+#include "writers/values.h"
 #include "writers/writers.h"
 
 using namespace settings;
 
-namespace {
-
-std::string text_value(const std::uint8_t *image, Field f)
-{
-    return one_line(get_text(image, f));
-}
-
-} // namespace
-
 void compose_ldapconf(const std::uint8_t *image, OutputBuffer &out)
 {
-    std::string server = text_value(image, F("directoryServerIPAddress"));
-    std::string context1 = text_value(image, F("searchContext1"));
-    std::string context2 = text_value(image, F("searchContext2"));
-    std::string context3 = text_value(image, F("searchContext3"));
-    std::string account = text_value(image, F("serviceAccount"));
-    std::string password = text_value(image, F("serviceAccountPassword"));
+    std::string server = writers::value(image, F("directoryServerIPAddress"));
+    std::string context1 = writers::value(image, F("searchContext1"));
+    std::string context2 = writers::value(image, F("searchContext2"));
+    std::string context3 = writers::value(image, F("searchContext3"));
+    std::string account = writers::value(image, F("serviceAccount"));
+    std::string password = writers::value(image, F("serviceAccountPassword"));
     // The image holds three search contexts; the service reads six keys.
     out.append("enable=%d\nenableLocalUsers=%d\nntNameMapping=%d\ndirectoryServerIPAddress=%s\n"
                "directoryServerSSLPort=%d\ndirectoryServerGCPort=%d\nsearchContext1=%s\n"
                "searchContext2=%s\nsearchContext3=%s\nsubjectAltName=%d\nserviceAccountFlag=%d\n"
                "serviceAccount=%s\nserviceAccountPassword=%s\nsearchContext4=%s\n"
                "searchContext5=%s\nsearchContext6=%s\n",
-               static_cast<int>(get_u(image, F("enable"))),
-               static_cast<int>(get_u(image, F("enableLocalUsers"))),
-               static_cast<int>(get_u(image, F("ntNameMapping"))), server.c_str(),
+               writers::number(image, F("enable")),
+               writers::number(image, F("enableLocalUsers")),
+               writers::number(image, F("ntNameMapping")), server.c_str(),
                get_i(image, F("directoryServerSSLPort")), get_i(image, F("directoryServerGCPort")),
                context1.c_str(), context2.c_str(), context3.c_str(),
-               static_cast<int>(get_u(image, F("subjectAltName"))),
-               static_cast<int>(get_u(image, F("serviceAccountFlag"))), account.c_str(),
+               writers::number(image, F("subjectAltName")),
+               writers::number(image, F("serviceAccountFlag")), account.c_str(),
                password.c_str(), "", "", "");
 }
 
