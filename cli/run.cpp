@@ -2,6 +2,7 @@
 
 #include "store/exit.h"
 #include "store/lock.h"
+#include "settings/load.h"
 #include "store/nvram.h"
 #include "writers/writers.h"
 
@@ -9,7 +10,6 @@
 
 #include <cstdio>
 
-int preserve_format = 0;
 int current_option = 0;
 
 namespace {

@@ -12,7 +12,7 @@ seconds=$2
 shift 2
 dir=build/fuzz
 if [ ! -f "$dir/CMakeCache.txt" ]; then
-    CC=clang CXX=clang++ cmake -S . -B "$dir" -DCFGPULL_FUZZ=ON -DCFGPULL_TESTS=OFF >/dev/null
+    CC=clang CXX=clang++ cmake -S . -B "$dir" -DCFGPULL_FUZZ=ON -DCFGPULL_TESTS=OFF -DCFGPULL_WERROR=ON >/dev/null
 fi
 cmake --build "$dir" -j "$(nproc)" --target "fuzz_$target" >/dev/null
 mkdir -p "$dir/corpus/$target" "$dir/artifacts"

@@ -13,7 +13,7 @@ for lib in z.so.1 crypt.so.1; do
         -o "$stubs/usr/lib/lib${lib%.1}"
 done
 dir=build/powerpc
-cmake --no-warn-unused-cli -S . -B $dir -DCMAKE_TOOLCHAIN_FILE=cmake/powerpc.cmake -DCFGPULL_POWERPC_STUBS="$stubs" \
+cmake --no-warn-unused-cli -S . -B $dir -DCMAKE_TOOLCHAIN_FILE=cmake/powerpc.cmake -DCFGPULL_POWERPC_STUBS="$stubs" -DCFGPULL_WERROR=ON \
     -DCFGPULL_PLATFORM=target -DCFGPULL_TESTS=OFF >/dev/null
 cmake --build $dir -j "$(nproc)"
 powerpc-linux-gnu-strip -o $dir/cfgpull.stripped $dir/bin/cfgpull

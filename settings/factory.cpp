@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "settings/layout.h"
 #include "store/lock.h"
+#include "settings/load.h"
 #include "store/nvram.h"
 #include "store/log.h"
 #include "writers/wrenconf.h"

@@ -1,8 +1,6 @@
 #include "store/nvram.h"
 
 #include "platform/platform.h"
-#include "settings/factory.h"
-#include "settings/migrate.h"
 #include "store/exit.h"
 #include "store/lock.h"
 #include "store/log.h"
@@ -25,27 +23,7 @@ namespace {
 const char kDevice[] = "/dev/env";
 constexpr settings::Field kPad = settings::F("pad");
 constexpr settings::Field kMagic = settings::F("magic");
-constexpr settings::Field kVersion = settings::F("version");
 
-// Reads the whole device into raw_nvram_image or ends the run.
-void read_device(int *slot)
-{
-    int fd = platform::open(kDevice, O_RDONLY);
-    if (fd < 0) {
-        std::puts("Can't open /dev/env");
-        env_lock_release(slot);
-        end_run(1);
-    }
-    flock(fd, LOCK_EX);
-    ssize_t n = ::read(fd, raw_nvram_image, RAW_IMAGE_SIZE);
-    flock(fd, LOCK_UN);
-    ::close(fd);
-    if (n != static_cast<ssize_t>(RAW_IMAGE_SIZE)) {
-        std::puts("Error reading from NVRAM");
-        env_lock_release(slot);
-        end_run(1);
-    }
-}
 
 [[noreturn]] void write_failed(int *slot, const char *message, int step, int err)
 {
@@ -106,6 +84,25 @@ bool magic_accepted(const unsigned char *image)
     return std::atoi(text) != 0;
 }
 
+void nvram_read(int *slot)
+{
+    int fd = platform::open(kDevice, O_RDONLY);
+    if (fd < 0) {
+        std::puts("Can't open /dev/env");
+        env_lock_release(slot);
+        end_run(1);
+    }
+    flock(fd, LOCK_EX);
+    ssize_t n = ::read(fd, raw_nvram_image, RAW_IMAGE_SIZE);
+    flock(fd, LOCK_UN);
+    ::close(fd);
+    if (n != static_cast<ssize_t>(RAW_IMAGE_SIZE)) {
+        std::puts("Error reading from NVRAM");
+        env_lock_release(slot);
+        end_run(1);
+    }
+}
+
 void nvram_store(int *slot)
 {
     encode_image(settings_image, raw_nvram_image);
@@ -119,42 +116,4 @@ void nvram_store(int *slot)
     ::close(fd);
     if (err != 0)
         write_failed(slot, "Write to /dev/env failed", 279, err);
-}
-
-void nvram_load(int option, int *slot)
-{
-    read_device(slot);
-
-    DecodeResult decoded = decode_raw_image(raw_nvram_image, settings_image);
-    if (decoded.failed_block >= 0) {
-        log_event(LOG_NOTICE, "NVRAM block %d failed check\n", decoded.failed_block);
-        factory_restore(option, slot);
-        return;
-    }
-    if (decoded.corrected > 0) {
-        std::printf("Correctable errors: %d, no uncorrectable errors found.\n", decoded.corrected);
-        nvram_store(slot);
-        std::puts("NVRAM cleaned.");
-    }
-
-    if (!magic_accepted(settings_image)) {
-        const unsigned char *m = settings_image + kMagic.offset;
-        log_event(LOG_NOTICE, "NVRAM is unformatted or corrupted (%02X%02X%02X).\n", m[0], m[1], m[2]);
-        factory_restore(option, slot);
-    }
-
-    unsigned version = settings::get_u(settings_image, kVersion);
-    if (version > settings::CURRENT_VERSION && std::memcmp(settings_image + kMagic.offset, "002", 3) == 0) {
-        settings::set_u(settings_image, kVersion, settings::CURRENT_VERSION);
-        zero_pad(settings_image);
-        nvram_store(slot);
-        log_event(LOG_NOTICE, "NVRAM downgraded to version %d", settings::CURRENT_VERSION);
-    } else if (version < settings::CURRENT_VERSION && preserve_format) {
-        nvram_migrate(slot);
-    }
-
-    if (settings::get_u(settings_image, kVersion) == settings::CURRENT_VERSION || !preserve_format)
-        return;
-    log_event(LOG_NOTICE, "NVRAM format could not be preserved.\n");
-    factory_restore(option, slot);
 }

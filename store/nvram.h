@@ -1,4 +1,6 @@
-// Moving the settings between /dev/env and the in-memory settings image.
+// The device and its code: moving the raw image between /dev/env and memory,
+// and turning it into the settings image and back. What to do with an image
+// is decided above this, in settings/load.h.
 #pragma once
 
 #include "settings/layout.h"
@@ -14,9 +16,6 @@ static_assert(settings::IMAGE_SIZE == NVRAM_BLOCKS * RS_K);
 // Process-wide buffers: every load overwrites them, the writers read the image.
 extern unsigned char settings_image[settings::IMAGE_SIZE];
 extern unsigned char raw_nvram_image[RAW_IMAGE_SIZE];
-
-// Set by -s: older images are migrated, unkeepable ones replaced.
-extern int preserve_format;
 
 // Corrects every codeword of `raw` in place and copies the data bytes to
 // `image`, stopping at the first uncorrectable codeword.
@@ -41,5 +40,6 @@ bool magic_accepted(const unsigned char *image);
 // Zeroes the tail that holds no setting.
 void zero_pad(unsigned char *image);
 
-void nvram_load(int option, int *env_lock_fd);
+// Reads the whole device into raw_nvram_image, or ends the run.
+void nvram_read(int *env_lock_fd);
 void nvram_store(int *env_lock_fd);
