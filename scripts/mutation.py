@@ -2,7 +2,7 @@
 """Mutation testing: how many small faults in the product code does ctest catch?
 
 Copies the tree, builds it once with Ninja, then for N mutants drawn with a
-fixed seed applies one small change to one product source, rebuilds, runs
+fixed seed (by each mutant's line text, so the draw survives edits elsewhere) applies one small change to one product source, rebuilds, runs
 ctest and restores the file. Prints every surviving mutant and, last,
 "killed K of M". A mutant that does not compile is left out of M.
 
@@ -10,7 +10,7 @@ ctest and restores the file. Prints every surviving mutant and, last,
 """
 import argparse
 import os
-import random
+import hashlib
 import re
 import shutil
 import subprocess
@@ -77,6 +77,16 @@ def all_mutants(src):
     return found
 
 
+def draw_key(m, lines, seed):
+    """A mutant's place in the draw, from its line's text and not the line's
+    number or file: after unrelated edits elsewhere the same mutants are drawn."""
+    path, no, start, end, new, name = m
+    line = lines[no - 1]
+    indent = len(line) - len(line.lstrip())
+    text = f"{seed}|{line.strip()}|{start - indent}|{name}|{new}"
+    return hashlib.sha256(text.encode()).hexdigest()
+
+
 def run(cmd, cwd, timeout):
     try:
         return subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -105,12 +115,12 @@ def main():
     if not os.path.isdir(src):
         shutil.copytree(ROOT, src, ignore=shutil.ignore_patterns("build", ".git"))
     population = all_mutants(src)
-    sample = random.Random(args.seed).sample(population, min(args.n, len(population)))
     files = {}
-    for m in sample:
+    for m in population:
         if m[0] not in files:
             with open(os.path.join(src, m[0])) as fh:
                 files[m[0]] = fh.readlines()
+    sample = sorted(population, key=lambda m: draw_key(m, files[m[0]], args.seed))[:args.n]
     print(f"{len(sample)} mutants of {len(population)}, seed {args.seed}", flush=True)
     if args.list:
         for m in sample:
