@@ -1,28 +1,50 @@
 #!/bin/sh
-# Sets up, builds and runs the whole test suite: the normal build, the
-# AddressSanitizer + UndefinedBehaviorSanitizer build and the big-endian build;
-# then compiles the board flavour with the board's compiler.
+# The whole test suite: sets up, builds and runs the tests in the normal
+# build, the AddressSanitizer + UndefinedBehaviorSanitizer build and the
+# big-endian build; compiles the board flavour with the board's compiler;
+# fuzzes each target briefly. One heading and one timing per stage.
 set -e
 cd "$(dirname "$0")/.."
-sh scripts/setup.sh
+started=$(date +%s)
+stage_started=$started
+stage() {
+    echo
+    echo "== $*"
+    stage_started=$(date +%s)
+}
+took() {
+    echo "   done in $(($(date +%s) - stage_started)) s"
+}
+
+stage "setup: Debian packages"
+sh scripts/setup.sh test
+took
+
 JOBS=$(nproc)
 for flavour in sim sanitize; do
     dir=build/$flavour
     extra=""
     [ "$flavour" = sanitize ] && extra="-DCFGPULL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+    stage "build: $flavour"
     cmake -S . -B "$dir" -DCFGPULL_WERROR=ON $extra >/dev/null
     cmake --build "$dir" -j "$JOBS"
-    echo "== tests: $flavour"
+    took
+    stage "tests: $flavour"
     ASAN_OPTIONS=detect_leaks=1 sh scripts/ctest.sh "$dir"
+    took
 done
-sh scripts/bigendian.sh
-sh scripts/powerpc.sh
 
-# -- Fuzzing: a short fixed run of each fuzz target (the corpora are already
-# replayed by ctest above). Long runs: see the README.
+stage "tests: s390x (big-endian, under qemu-s390x)"
+sh scripts/bigendian.sh
+took
+
+stage "compile: the board flavour with the board's compiler"
+sh scripts/powerpc.sh
+took
+
 if command -v clang++ >/dev/null 2>&1; then
     for target in nvram uboot fru rs; do
-        echo "== fuzz: $target (${FUZZ_SECONDS:-20} s)"
+        stage "fuzz: $target for ${FUZZ_SECONDS:-20} s"
         if ! sh scripts/fuzz.sh "$target" "${FUZZ_SECONDS:-20}" >"build/fuzz-$target.log" 2>&1; then
             tail -n 40 "build/fuzz-$target.log"
             exit 1
@@ -31,10 +53,24 @@ if command -v clang++ >/dev/null 2>&1; then
     done
 fi
 
-# One closing line for the three test runs.
+stage "size of the suite"
+sh scripts/test_ratio.sh
+
+# Each build runs the same tests: count them once.
+echo
+builds=0
 total=0
+per_build=""
 for dir in build/sim build/sanitize build/s390x; do
     n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$dir/ctest.log")
+    builds=$((builds + 1))
     total=$((total + n))
+    per_build="$per_build $n"
 done
-echo "tests: $total passed, 0 failed"
+set -- $per_build
+if [ "$1" = "$2" ] && [ "$2" = "$3" ]; then
+    summary="$1 tests, each in $builds builds"
+else
+    summary="$1, $2 and $3 tests in the sim, sanitizer and s390x builds"
+fi
+echo "tests: $summary: $total passed, 0 failed ($(( ($(date +%s) - started) / 60 )) min)"
