@@ -10,7 +10,7 @@ for flavour in sim sanitize; do
     dir=build/$flavour
     extra=""
     [ "$flavour" = sanitize ] && extra="-DCFGPULL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
-    cmake -S . -B "$dir" -DCFGPULL_WERROR=ON $extra >/dev/null
+    cmake -S . -B "$dir" -DCFGPULL_WERROR=ON -DCFGPULL_TESTS=ON $extra >/dev/null
     cmake --build "$dir" -j "$JOBS"
     echo "== tests: $flavour"
     ASAN_OPTIONS=detect_leaks=1 sh scripts/ctest.sh "$dir"
