@@ -81,6 +81,17 @@ int write_fru_address(unsigned address)
     return i2c_write(kFruEeprom, 2, bytes);
 }
 
+// perror naming the file as this platform sees it: the simulated module's
+// path lies inside its root, the board's is the path itself.
+void report_failure(const char *action, const char *module_path)
+{
+    int err = errno;
+    char text[256];
+    std::snprintf(text, sizeof text, "Error:  Could not %s %s", action, platform::path(module_path).c_str());
+    errno = err;
+    std::perror(text);
+}
+
 } // namespace
 
 std::span<const unsigned char> board_unique_id()
@@ -116,13 +127,13 @@ int read_board_type(int *type)
 {
     int fd = platform::open("/etc/gpio_states", O_RDONLY);
     if (fd < 0) {
-        std::perror("Error:  Could not open /etc/gpio_states");
+        report_failure("open", "/etc/gpio_states");
         return -1;
     }
     char text[kGpioStatesRead + 1] = {};
     ssize_t n = ::read(fd, text, kGpioStatesRead);
     if (n < 0) {
-        std::perror("Error:  Could not read /etc/gpio_states");
+        report_failure("read", "/etc/gpio_states");
         ::close(fd);
         return -1;
     }
@@ -207,7 +218,7 @@ int read_fru_strings(char *out)
     int mux = (type == 1 || type == 3 || type == 5) ? kMuxOddBoards : kMuxOtherBoards;
     i2c_fd = platform::i2c_open();
     if (i2c_fd < 0) {
-        std::fputs("Error:  Could not open /dev/i2c0\n", stderr);
+        std::fprintf(stderr, "Error:  Could not open %s\n", platform::path("/dev/i2c0").c_str());
         return close_bus(1);
     }
     unsigned char header[kFruReadSize];

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
+#include <string_view>
 
 int current_option = 0;
 
@@ -58,9 +60,7 @@ void act_on(int option)
     }
 }
 
-} // namespace
-
-void usage(void)
+void write_usage(FILE *to)
 {
     static const char *const lines[] = {
         "cfgpull: Read settings from NVRAM and store in fs\n",
@@ -79,7 +79,40 @@ void usage(void)
         "\t-???, \tetc.\n",
     };
     for (const char *line : lines)
-        std::fputs(line, stderr);
+        std::fputs(line, to);
+}
+
+// getopt would read "--help" as -h -e -l -p and act on the module, so long
+// options are answered here, before the lock and before any option acts.
+// A bare "--" ends the options as getopt has it: what follows are operands.
+std::optional<int> answer_long_option(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "--")
+            return std::nullopt;
+        if (!arg.starts_with("--"))
+            continue;
+        if (arg == "--help") {
+            write_usage(stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("cfgpull %s\n", CFGPULL_VERSION);
+            return 0;
+        }
+        std::fprintf(stderr, "cfgpull: unknown option %s\n", argv[i]);
+        write_usage(stderr);
+        return 64;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+void usage(void)
+{
+    write_usage(stderr);
 }
 
 void cleanup_and_exit(int status)
@@ -94,6 +127,8 @@ int cfgpull_main(int argc, char **argv)
         usage();
         return 0;
     }
+    if (std::optional<int> status = answer_long_option(argc, argv))
+        return *status;
     env_lock_acquire(nullptr);
     int c;
     while ((c = getopt(argc, argv, kOptions)) != -1) {

@@ -18,6 +18,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
 
+# The test executables' stand-in for glibc's resolver: see the file.
+set(CFGPULL_TEST_EXTRA_SOURCES ${CMAKE_CURRENT_LIST_DIR}/s390x_no_resolver.c)
+
 # Libraries linked by bare name (-lfec) are found here as well.
 set(CMAKE_CXX_FLAGS_INIT "-isystem ${CFGPULL_S390X_ROOT}/usr/include")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -L${CFGPULL_S390X_ROOT}/usr/lib/s390x-linux-gnu")

@@ -55,6 +55,10 @@ int FIPSCHECK_fips_mode_configured(void);
 
 namespace platform {
 
+// False when module paths cannot be resolved (the simulated module without
+// its root), where path() would end the run.
+bool module_root_available();
+
 // The path to use for an absolute module path ("/dev/env", "/etc/passwd").
 std::string path(const char *module_path);
 

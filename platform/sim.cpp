@@ -25,13 +25,11 @@ const char kRootVariable[] = "CFGPULL_SIM_ROOT";
 // Read at every use, so that in-process tests may point it elsewhere.
 std::string root()
 {
-    const char *r = std::getenv(kRootVariable);
-    struct stat st {};
-    if (r == nullptr || *r == '\0' || ::stat(r, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (!platform::module_root_available()) {
         std::fprintf(stderr, "%s must name the simulated module's root directory\n", kRootVariable);
         std::exit(255);
     }
-    return r;
+    return std::getenv(kRootVariable);
 }
 
 void append_line(const char *module_path, const std::string &line)
@@ -99,6 +97,13 @@ bool is_multiplexer(int address)
 } // namespace
 
 namespace platform {
+
+bool module_root_available()
+{
+    const char *r = std::getenv(kRootVariable);
+    struct stat st {};
+    return r != nullptr && *r != '\0' && ::stat(r, &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 std::string path(const char *module_path)
 {

@@ -13,6 +13,11 @@
 
 namespace platform {
 
+bool module_root_available()
+{
+    return true;
+}
+
 std::string path(const char *module_path)
 {
     return module_path;

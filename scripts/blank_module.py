@@ -1,11 +1,34 @@
 #!/usr/bin/env python3
-"""Creates a blank simulated module: erased /dev/env, a default boot loader
-environment, board type 3 with its identity and FRU EEPROMs on the I2C bus."""
+"""Makes a simulated module in DIR (for CFGPULL_SIM_ROOT): board type 3 with
+its identity and FRU EEPROMs on the I2C bus, a default boot loader
+environment, FIPS mode off (--fips: on), cfgpush installed, and an erased
+/dev/env, or with --image a copy of a module's /dev/env (the raw 12495 bytes).
+
+usage: blank_module.py [--image ENV] [--fips] DIR"""
+import argparse
 import os
+import shutil
 import sys
 import zlib
 
-root = sys.argv[1]
+RAW_IMAGE_SIZE = 12495
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+parser.add_argument("--image", metavar="ENV", help="raw /dev/env image to put in place of an erased one")
+parser.add_argument("--fips", action="store_true", help="the module runs in FIPS mode")
+parser.add_argument("dir", metavar="DIR")
+args = parser.parse_args()
+
+if args.image:
+    with open(args.image, "rb") as f:
+        env = f.read()
+    if len(env) != RAW_IMAGE_SIZE:
+        sys.exit(f"{args.image}: {len(env)} bytes; a copy of /dev/env has {RAW_IMAGE_SIZE}")
+else:
+    env = b"\xff" * RAW_IMAGE_SIZE
+
+root = args.dir
 for d in ("dev", "etc/snmp", "ramdisk", "sim/i2c", "usr/sbin", "proc/sys/crypto"):
     os.makedirs(os.path.join(root, d), exist_ok=True)
 
@@ -15,9 +38,9 @@ def put(path, data, mode="wb"):
         f.write(data)
 
 
-put("dev/env", b"\xff" * 12495)
+put("dev/env", env)
 put("dev/i2c0", b"")
-put("proc/sys/crypto/fips_enabled", b"0\n")
+put("proc/sys/crypto/fips_enabled", b"1\n" if args.fips else b"0\n")
 put("etc/gpio_states", b"ZELMARBOARDTYPE=3\n")
 
 entries = [
@@ -50,3 +73,12 @@ header = bytes([1, 0, 1, 0, 0, 0, 0])
 header += bytes([checksum(header)])
 put("sim/i2c/56", (header + area).ljust(512, b"\0"))
 put("sim/i2c/75", b"\0")
+
+# A factory restore for any option but -a runs the module's cfgpush: the one
+# on the PATH, or the simulated build's.
+cfgpush = shutil.which("cfgpush") or os.path.join(HERE, "..", "build", "sim", "bin", "cfgpush")
+if os.path.exists(cfgpush):
+    shutil.copy(cfgpush, os.path.join(root, "usr/sbin/cfgpush"))
+else:
+    print("blank_module.py: no cfgpush (cmake --build build/sim --target cfgpush); "
+          "a factory restore other than cfgpull -a will fail", file=sys.stderr)

@@ -1,12 +1,22 @@
 #!/bin/sh
-# Installs the Debian packages the build, the tests and the demo need.
+# Installs the Debian packages a task needs:
+#   sh scripts/setup.sh demo   the demo: a native build of the programs
+#   sh scripts/setup.sh test   everything (the default): the test suite, the
+#                              cross builds, the benchmark and fuzzing
 set -e
-PACKAGES="cmake g++ make zlib1g-dev libcrypt-dev libgtest-dev libbenchmark-dev libfec-dev
-u-boot-tools snmpd nlohmann-json3-dev cloc
+DEMO="cmake g++ make zlib1g-dev libcrypt-dev nlohmann-json3-dev python3"
+case "${1:-test}" in
+demo) PACKAGES=$DEMO NO_RECOMMENDS=--no-install-recommends ;;
+test)
+    PACKAGES="$DEMO ninja-build libgtest-dev libbenchmark-dev libfec-dev u-boot-tools snmpd cloc
 g++-s390x-linux-gnu binutils-s390x-linux-gnu qemu-user
 g++-powerpc-linux-gnu binutils-powerpc-linux-gnu"
-# Fuzzing (scripts/fuzz.sh): libFuzzer comes with clang's runtime.
-PACKAGES="$PACKAGES clang libclang-rt-14-dev"
+    # Fuzzing (scripts/fuzz.sh): libFuzzer comes with clang's runtime.
+    PACKAGES="$PACKAGES clang libclang-rt-14-dev" ;;
+*)
+    echo "usage: sh scripts/setup.sh [demo|test]" >&2
+    exit 64 ;;
+esac
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
@@ -14,5 +24,5 @@ done
 if [ -n "$missing" ]; then
     echo "Installing:$missing"
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ${NO_RECOMMENDS:-} $missing >/dev/null
 fi

@@ -26,7 +26,7 @@ for flavour in sim sanitize; do
     extra=""
     [ "$flavour" = sanitize ] && extra="-DCFGPULL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
     stage "build: $flavour"
-    cmake -S . -B "$dir" -DCFGPULL_WERROR=ON $extra >/dev/null
+    cmake -S . -B "$dir" -DCFGPULL_WERROR=ON -DCFGPULL_TESTS=ON $extra >/dev/null
     cmake --build "$dir" -j "$JOBS"
     took
     stage "tests: $flavour"

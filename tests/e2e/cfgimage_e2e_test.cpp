@@ -1,5 +1,6 @@
 // cfgimage end to end: image files prepared in a simulated module, and the
-// rendered files against what cfgpull writes there from the same image.
+// rendered files against what cfgpull writes there from the same image; the
+// help of both programs.
 #include "sim_module.h"
 
 #include "settings/layout.h"
@@ -9,6 +10,9 @@
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 
@@ -99,7 +103,66 @@ bool one_line(const RunResult &r)
     return !r.err.empty() && r.err.find('\n') == r.err.size() - 1;
 }
 
+// cfgimage with no simulated module at all; standard error goes to /err.
+int without_root(const SimModule &m, const std::string &args)
+{
+    std::string line = "env -u CFGPULL_SIM_ROOT " + std::string(CFG_EMULATOR) + " " + bin_path("cfgimage") + " " +
+                       args + " 2>" + m.at("/err").string();
+    return WEXITSTATUS(std::system(line.c_str()));
+}
+
 } // namespace
+
+TEST(LongOptions, AnsweredBeforeTheLockWithoutTouchingTheModule)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out, err;
+        bool locked;
+    };
+    const std::string usage = "cfgpull: Read settings from NVRAM and store in fs\n";
+    const Case cases[] = {
+        {{"--help"}, 0, usage, "", false},
+        {{"--version"}, 0, "cfgpull " CFGPULL_VERSION "\n", "", false},
+        {{"--all"}, 64, "", "cfgpull: unknown option --all\n" + usage, false},
+        {{"-a", "--help"}, 0, usage, "", false},  // before any option acts
+        {{"--", "--help"}, 0, "", "", true},       // after "--", an operand
+    };
+    for (const Case &c : cases) {
+        SimModule m;
+        m.make_blank();
+        auto before = tree(m, "/");
+        RunResult r = m.run("cfgpull", c.args);
+        std::string args = ::testing::PrintToString(c.args);
+        EXPECT_EQ(r.status, c.status) << args;
+        EXPECT_EQ(r.out.substr(0, c.out.size()), c.out) << args;
+        EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << args;
+        EXPECT_EQ(m.exists("/ramdisk/.env_lock"), c.locked) << args;
+        auto after = tree(m, "/");
+        after.erase("ramdisk/.env_lock");
+        EXPECT_TRUE(after == before) << args;
+    }
+}
+
+TEST(CfgimageHelp, WhereUsersLookAndOnlyListedStatuses)
+{
+    SimModule m;
+    const std::pair<std::vector<std::string>, std::string> asked[] = {
+        {{"help"}, "usage: cfgimage show [--json]"},       {{"--help"}, "usage: cfgimage show [--json]"},
+        {{"help", "render"}, "usage: cfgimage render [--force]"}, {{"render", "--help"}, "usage: cfgimage render"},
+        {{"--version"}, "cfgimage " CFGPULL_VERSION "\n"},
+    };
+    for (const auto &[args, out] : asked) {
+        RunResult r = m.run("cfgimage", args);
+        EXPECT_EQ(r.status, 0) << args[0];
+        EXPECT_EQ(r.out.substr(0, out.size()), out) << args[0];
+    }
+    EXPECT_EQ(m.run("cfgimage", {"help", "frob"}).status, 64);
+    EXPECT_EQ(without_root(m, "check"), 5);
+    EXPECT_NE(m.read("/err").find("cfgimage check IMAGE"), std::string::npos) << m.read("/err");
+    EXPECT_EQ(without_root(m, "show"), 1);
+}
 
 class RenderAgainstCfgpull : public ::testing::TestWithParam<bool> {};
 
@@ -275,11 +338,14 @@ TEST(CfgimageMigrateAndNew, OfflineMigrationAndFactoryImages)
     r = m.run("cfgimage", {"new", "--serial", "SN0001", "--part=PN-0001", "--unique-id", "00112233AABB", "--password",
                            "secret", image});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
     EXPECT_EQ(m.run("cfgimage", {"get", image, "chassisSerialNumber", "chassisPartNumber", "zelmarName", "baudRate",
                                  "userName[0]"})
                   .out,
               "SN0001\nPN-0001\nZELMAR-00112233AABB\n9600\nAdministrator\n");
-    ASSERT_EQ(m.run("cfgimage", {"new", "--fips", "--lcd-pin", "135790", image}).status, 0);
+    r = m.run("cfgimage", {"new", "--fips", "--lcd-pin", "135790", image});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("cannot log in until a password is set"), std::string::npos) << r.err;
     EXPECT_EQ(m.run("cfgimage", {"get", "--fips", image, "lcdPin", "minPasswordLength", "userName[0]"}).out,
               "135790\n8\nAdministrator\n");
     auto kept = m.read_bytes("/images/env");

@@ -127,7 +127,7 @@ TEST_F(Board, MissingKeyOrFileMeansNoType)
     testing::internal::CaptureStderr();
     EXPECT_EQ(read_board_type(&t), -1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Error:  Could not open /etc/gpio_states: No such file or directory\n");
+              "Error:  Could not open " + sim_root().at("/etc/gpio_states").string() + ": No such file or directory\n");
     EXPECT_EQ(calls(), "");
 }
 
@@ -212,7 +212,7 @@ TEST_F(Board, FruFailures)
     std::filesystem::remove(sim_root().at("/dev/i2c0"));
     testing::internal::CaptureStderr();
     EXPECT_EQ(read_fru_strings(out), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error:  Could not open /dev/i2c0\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error:  Could not open " + sim_root().at("/dev/i2c0").string() + "\n");
     EXPECT_EQ(i2c_fd, -1);
 }
 

@@ -18,20 +18,60 @@ namespace {
 
 struct CommandForm {
     const char *name;
-    const char *options;  // the flags it takes, space separated
+    const char *options;   // the flags it takes, space separated
+    const char *operands;  // as the synopsis writes them
     std::size_t min_args, max_args;
+    const char *about;     // what it does, for its help
 };
 
 constexpr std::size_t kMany = 1000;
 
 constexpr CommandForm kCommands[] = {
-    {"show", "--json --secrets --fips", 0, 1},
-    {"check", "", 0, 1},
-    {"get", "--force --fips", 2, kMany},
-    {"set", "--force --fips", 2, kMany},
-    {"new", "--fips --serial --part --unique-id --password --lcd-pin", 1, 1},
-    {"migrate", "--fips", 1, 1},
-    {"render", "--force --fips", 2, 2},
+    {"show", "--json --secrets --fips", "[IMAGE]", 0, 1,
+     "Prints the decode report, the magic and version, then every field of the image's\n"
+     "layout (the user and directory group tables as tables). Never writes.\n"
+     "Without IMAGE: the module's /dev/env.\n"},
+    {"check", "", "[IMAGE]", 0, 1,
+     "Prints one summary line; the status tells the worst finding: 0 clean, 1 corrected\n"
+     "(a load would rewrite the device), 2 uncorrectable, 3 unformatted magic, 4 a version\n"
+     "other than 40, 5 the image cannot be read. Never writes.\n"
+     "Without IMAGE: the module's /dev/env.\n"},
+    {"get", "--force --fips", "IMAGE FIELD[INDEX]...", 2, kMany,
+     "Prints the fields' values, one a line. Array fields and user or directory group\n"
+     "record fields take an index: trapReceivers[2], userName[0], ldapGroupId[4].\n"},
+    {"set", "--force --fips", "IMAGE FIELD[INDEX]=VALUE...", 2, kMany,
+     "Checks every value (numbers in decimal or 0x hex, texts within their width, IPv4\n"
+     "and IPv6 syntax, bytes as hex digits), then re-encodes and replaces the image\n"
+     "whole. Any refusal writes nothing.\n"},
+    {"new", "--fips --serial --part --unique-id --password --lcd-pin", "IMAGE", 1, 1,
+     "Writes a factory-default image; the options stand for what the board's EEPROMs\n"
+     "would give, and left out, the module's own fallbacks apply.\n"},
+    {"migrate", "--fips", "IMAGE", 1, 1,
+     "Migrates the image to version 40, printing each step; writes only when version 40\n"
+     "is reached.\n"},
+    {"render", "--force --fips", "IMAGE DIR", 2, 2,
+     "Writes into DIR every file cfgpull's options produce from the image (DIR/etc/passwd,\n"
+     "DIR/etc/wrenconf, ...) and touches nothing else. The service accounts' passwords\n"
+     "come from DIR/etc/passwd when it exists.\n"},
+    {"help", "", "[COMMAND]", 0, 1, "Prints the usage of every command, or what one command does.\n"},
+};
+
+struct OptionHelp {
+    const char *name;
+    const char *value;  // nullptr for a flag
+    const char *about;
+};
+
+constexpr OptionHelp kOptionHelp[] = {
+    {"--json", nullptr, "one JSON document instead of text (hidden values are null)"},
+    {"--secrets", nullptr, "also the password hashes and the directory service password"},
+    {"--fips", nullptr, "the user table as a module in FIPS mode has it (new, migrate: the mode to assume)"},
+    {"--force", nullptr, "work on an image with an uncorrectable codeword, another magic or another version"},
+    {"--serial", "S", "the chassis serial number"},
+    {"--part", "P", "the chassis part number"},
+    {"--unique-id", "HEX12", "the board's unique id, 12 hexadecimal digits"},
+    {"--password", "P", "the Administrator's password; without it nobody can log in"},
+    {"--lcd-pin", "PIN", "the LCD PIN instead of a random one (with --fips only)"},
 };
 
 const CommandForm *form_for(const std::string &name)
@@ -83,6 +123,57 @@ int fail(const std::string &message, int status = kFailed)
     return status;
 }
 
+// Without an image, show and check read the module's own device, which a
+// workstation without a simulated module does not have.
+std::optional<std::string> no_device(const CommandLine &line)
+{
+    if (!line.args.empty() || platform::module_root_available())
+        return std::nullopt;
+    return "no module device here (CFGPULL_SIM_ROOT names no simulated module); pass an image: cfgimage " +
+           line.command + " IMAGE";
+}
+
+std::vector<std::string_view> option_names(const CommandForm &form)
+{
+    std::vector<std::string_view> names;
+    std::string_view list = form.options;
+    while (!list.empty()) {
+        std::size_t end = std::min(list.find(' '), list.size());
+        names.push_back(list.substr(0, end));
+        list.remove_prefix(std::min(end + 1, list.size()));
+    }
+    return names;
+}
+
+const OptionHelp &option_help(std::string_view name)
+{
+    for (const OptionHelp &o : kOptionHelp)
+        if (name == o.name)
+            return o;
+    return kOptionHelp[0];  // every option of kCommands has its entry
+}
+
+std::string synopsis(const CommandForm &form)
+{
+    std::string text = std::string("cfgimage ") + form.name;
+    for (std::string_view name : option_names(form)) {
+        const OptionHelp &o = option_help(name);
+        text += std::string(" [") + o.name + (o.value ? std::string(" ") + o.value : "") + "]";
+    }
+    return text + " " + form.operands;
+}
+
+std::string command_help(const CommandForm &form)
+{
+    std::string text = "usage: " + synopsis(form) + "\n" + form.about;
+    for (std::string_view name : option_names(form)) {
+        const OptionHelp &o = option_help(name);
+        std::string left = std::string(o.name) + (o.value ? std::string(" ") + o.value : "");
+        text += "  " + left + std::string(left.size() < 18 ? 18 - left.size() : 1, ' ') + o.about + "\n";
+    }
+    return text;
+}
+
 int fips_on() { return 1; }
 int fips_off() { return 0; }
 
@@ -124,6 +215,8 @@ std::string default_image(const CommandLine &line)
 
 int show(const CommandLine &line)
 {
+    if (auto why = no_device(line))
+        return fail(*why);
     RawImage raw{};
     std::string path = default_image(line);
     if (auto error = read_raw(path, raw))
@@ -138,6 +231,8 @@ int show(const CommandLine &line)
 
 int check(const CommandLine &line)
 {
+    if (auto why = no_device(line))
+        return fail(*why, kUnreadable);
     RawImage raw{};
     std::string path = default_image(line);
     if (auto error = read_raw(path, raw))
@@ -252,22 +347,33 @@ int make_new(const CommandLine &line)
         return fail(*error);
     if (auto error = write_image(line.args[0], image))
         return fail(*error);
+    if (!line.password)
+        std::cerr << "cfgimage: warning: the Administrator cannot log in until a password is set: "
+                     "cfgimage new --password PASSWORD " << line.args[0] << "\n";
+    return kOk;
+}
+
+// `cfgimage help [COMMAND]` and `cfgimage COMMAND --help`.
+int help(const CommandLine &line)
+{
+    const CommandForm *form = nullptr;
+    if (line.help)
+        form = form_for(line.command);
+    else if (!line.args.empty())
+        form = form_for(line.args[0]);
+    std::cout << (form ? command_help(*form) : usage_text());
     return kOk;
 }
 
 } // namespace
 
-const char *usage_text()
+std::string usage_text()
 {
-    return "usage: cfgimage show [--json] [--secrets] [--fips] [IMAGE]\n"
-           "       cfgimage check [IMAGE]\n"
-           "       cfgimage get [--force] [--fips] IMAGE FIELD[INDEX]...\n"
-           "       cfgimage set [--force] [--fips] IMAGE FIELD[INDEX]=VALUE...\n"
-           "       cfgimage new [--fips] [--serial S] [--part P] [--unique-id HEX12] [--password P]\n"
-           "                    [--lcd-pin PIN] IMAGE\n"
-           "       cfgimage migrate [--fips] IMAGE\n"
-           "       cfgimage render [--force] [--fips] IMAGE DIR\n"
-           "IMAGE is a raw NVRAM image; show and check read the module's /dev/env without one.\n";
+    std::string text;
+    for (const CommandForm &c : kCommands)
+        text += (text.empty() ? "usage: " : "       ") + synopsis(c) + "\n";
+    return text + "IMAGE is a raw NVRAM image; show and check read the module's /dev/env without one.\n"
+                  "'cfgimage help COMMAND' tells more, and so does the manual, cfgimage(1).\n";
 }
 
 std::variant<CommandLine, std::string> parse_command_line(const std::vector<std::string> &argv)
@@ -290,6 +396,10 @@ std::variant<CommandLine, std::string> parse_command_line(const std::vector<std:
             options_done = true;
             continue;
         }
+        if (arg == "--help") {
+            line.help = true;
+            return line;
+        }
         std::size_t eq = arg.find('=');
         std::string option = arg.substr(0, eq);
         if (!takes(*form, option))
@@ -308,12 +418,16 @@ std::variant<CommandLine, std::string> parse_command_line(const std::vector<std:
     }
     if (line.args.size() < form->min_args || line.args.size() > form->max_args)
         return line.command + ": wrong number of arguments";
+    if (line.command == "help" && !line.args.empty() && form_for(line.args[0]) == nullptr)
+        return line.args[0] + ": no such command";
     return line;
 }
 
 int run(const CommandLine &line)
 {
     const std::string &c = line.command;
+    if (line.help || c == "help")
+        return help(line);
     if (c == "show")
         return show(line);
     if (c == "check")
@@ -332,10 +446,12 @@ int run(const CommandLine &line)
 int cfgimage_main(int argc, char **argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::cout << usage_text();
+    if (!args.empty() && args[0] == "--version") {
+        std::cout << "cfgimage " << CFGPULL_VERSION << "\n";
         return kOk;
     }
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h"))
+        args[0] = "help";
     auto parsed = parse_command_line(args);
     if (auto *error = std::get_if<std::string>(&parsed)) {
         std::cerr << "cfgimage: " << *error << "\n" << usage_text();

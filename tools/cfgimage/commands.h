@@ -16,6 +16,7 @@ inline constexpr int kUsage = 64;
 
 struct CommandLine {
     std::string command;
+    bool help = false;  // COMMAND --help: its help instead of running it
     bool json = false, secrets = false, force = false, fips = false;
     std::optional<std::string> serial, part, unique_id, password, lcd_pin;
     std::vector<std::string> args;
@@ -24,7 +25,7 @@ struct CommandLine {
 // The parsed line, or a one-line error (then the usage text applies).
 std::variant<CommandLine, std::string> parse_command_line(const std::vector<std::string> &argv);
 
-const char *usage_text();
+std::string usage_text();
 
 // Runs one command; messages go to standard output and error.
 int run(const CommandLine &line);
