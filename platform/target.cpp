@@ -13,6 +13,16 @@
 
 namespace platform {
 
+std::string root_directory()
+{
+    return "/";
+}
+
+bool root_known()
+{
+    return true;
+}
+
 std::string path(const char *module_path)
 {
     return module_path;

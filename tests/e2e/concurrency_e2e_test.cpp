@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,4 +87,36 @@ TEST(Concurrency, TwentyRunsAtOnceLeaveWhatOneRunLeaves)
     EXPECT_EQ(m.read_image(), reference.read_image());
     for (const std::string &f : kFiles)
         EXPECT_EQ(m.read(f), expected[f]) << f;
+}
+
+// cfgimage edits of the device itself take the settings lock: a cfgpull
+// run that loaded the image before an edit cannot store it back after.
+TEST(Concurrency, HundredDeviceEditsAgainstACfgpullLoopLoseNone)
+{
+    SimModule m;
+    prepare(m);
+    std::string device = m.at("/dev/env").string();
+    std::atomic<bool> done{false};
+    std::thread loop([&] {
+        while (!done)
+            m.run("cfgpull", {"-A"}, -1, 20);
+    });
+    std::vector<std::string> expected(8), get = {"get", device};
+    for (int k = 0; k < 8; ++k)
+        get.push_back("trapReceivers[" + std::to_string(k) + "]");
+    std::istringstream first(m.run("cfgimage", get).out);
+    for (std::string &v : expected)
+        std::getline(first, v);
+    int lost = 0;
+    for (int i = 0; i < 100; ++i) {
+        expected[i % 8] = "192.0.2." + std::to_string(i);
+        ASSERT_EQ(m.run("cfgimage", {"set", device, get[2 + i % 8] + "=" + expected[i % 8]}, -1, 20).status, 0);
+        std::string want;
+        for (const std::string &v : expected)
+            want += v + "\n";
+        lost += m.run("cfgimage", get, -1, 20).out != want;
+    }
+    done = true;
+    loop.join();
+    EXPECT_EQ(lost, 0);
 }

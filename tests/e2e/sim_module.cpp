@@ -53,12 +53,13 @@ void exec_built(const std::string &program, const std::vector<std::string> &args
     ::_exit(127);
 }
 
-SimModule::SimModule()
+SimModule::SimModule(const std::string &name_suffix)
 {
     std::string templ = (fs::temp_directory_path() / "cfgsim.XXXXXX").string();
     if (::mkdtemp(templ.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
-    root_ = templ;
+    root_ = templ + name_suffix;
+    fs::rename(templ, root_);
     for (const char *d : {"dev", "etc/snmp", "ramdisk", "sim/i2c", "usr/sbin", "proc/sys/crypto"})
         fs::create_directories(root_ / d);
 }

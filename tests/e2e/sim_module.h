@@ -15,7 +15,9 @@ struct RunResult {
 
 class SimModule {
 public:
-    SimModule();  // dev/, etc/, etc/snmp/, ramdisk/, sim/, usr/sbin/, proc/sys/crypto/
+    // dev/, etc/, etc/snmp/, ramdisk/, sim/, usr/sbin/, proc/sys/crypto/, in
+    // a new directory whose name ends in `name_suffix`.
+    explicit SimModule(const std::string &name_suffix = "");
     ~SimModule();
     SimModule(const SimModule &) = delete;
     SimModule &operator=(const SimModule &) = delete;
