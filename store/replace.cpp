@@ -157,13 +157,13 @@ std::optional<ReplaceFailure> replace_in(int dir, const std::string &name, std::
                                          bool unique_temp)
 {
     struct stat old {};
-    bool exists = ::fstatat(dir, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!exists && errno != ENOENT)
+    if (::fstatat(dir, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT)
         return ReplaceFailure{ReplaceStep::Create, errno};
+    bool keep = S_ISREG(old.st_mode);  // a dangling link is replaced like a missing file
     TempFile temp(dir, name, unique_temp);
     if (temp.error() != 0)
         return ReplaceFailure{ReplaceStep::Create, temp.error()};
-    int err = temp.fill(text, exists ? old.st_mode & 07777 : less_umask(mode), exists ? &old : nullptr);
+    int err = temp.fill(text, keep ? old.st_mode & 07777 : less_umask(mode), keep ? &old : nullptr);
     if (err == 0)
         err = temp.rename_over(name);
     if (err == 0)
