@@ -133,8 +133,8 @@ ImageFile::ImageFile(const std::string &path, Access access)
         fd_.reset();
         return;
     }
-    if (S_ISDIR(st.st_mode) || (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode))) {
-        open_error_ = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+    if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        open_error_ = ENXIO;  // a FIFO would be waited on, a directory holds no image
         fd_.reset();
         return;
     }
@@ -157,10 +157,16 @@ ImageFile::~ImageFile()
         env_lock_release(&settings_lock_);
 }
 
+std::string ImageFile::open_failure() const
+{
+    return open_error_ == ENXIO ? name_ + ": not a regular file or a device; refused"
+                                : failure(name_, "cannot open", open_error_);
+}
+
 std::optional<std::string> ImageFile::read(RawImage &raw)
 {
     if (!fd_)
-        return failure(name_, "cannot open", open_error_);
+        return open_failure();
     if (lock_error_)
         return name_ + ": " + *lock_error_;
     struct stat st {};
@@ -192,7 +198,7 @@ std::optional<std::string> ImageFile::write(SettingsImage &image)
     if (!fd_ && open_error_ == ENOENT && !path_.empty())
         return create_new(path_, raw);
     if (!fd_)
-        return failure(name_, "cannot open", open_error_);
+        return open_failure();
     if (lock_error_)
         return name_ + ": " + *lock_error_;
     Copy copy;

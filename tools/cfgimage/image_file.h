@@ -59,6 +59,8 @@ public:
     std::optional<std::string> write(SettingsImage &image);
 
 private:
+    std::string open_failure() const;
+
     std::string path_, name_;
     platform::Fd fd_;
     int open_error_ = 0;
