@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <pwd.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 // Management platform library (C linkage, as the board's libmgmt exports it).
@@ -55,14 +57,52 @@ int FIPSCHECK_fips_mode_configured(void);
 
 namespace platform {
 
-// False when module paths cannot be resolved (the simulated module without
-// its root), where path() would end the run.
-bool module_root_available();
+// A file descriptor owned by one object and closed with it.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(Fd &&other) noexcept : fd_(other.release()) {}
+    Fd &operator=(Fd &&other) noexcept;
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    int release();
+    void reset(int fd = -1);
+    explicit operator bool() const { return fd_ >= 0; }
 
-// The path to use for an absolute module path ("/dev/env", "/etc/passwd").
+private:
+    int fd_;
+};
+
+// The module's root directory: "/" on the board, $CFGPULL_SIM_ROOT in the
+// simulation (a run without it ends there, with status 255).
+std::string root_directory();
+// False only where the simulation has no root to resolve paths in.
+bool root_known();
+
+// The path to show for an absolute module path ("/dev/env", "/etc/passwd").
 std::string path(const char *module_path);
 
+// A module path resolved inside the root: the directory that holds the file
+// (an O_PATH descriptor) and its name there. Symbolic links are followed, a
+// last one included, as if the root were "/": an absolute target starts
+// again at the root and ".." stops there, so no link leads out of it.
+struct Location {
+    Fd dir;
+    std::string name;
+};
+std::optional<Location> locate(const char *module_path);  // none: errno tells why
+
+// open(2) on a module path, resolved as `locate` does. Only regular files
+// and devices are opened: a FIFO or socket is refused at once with ENXIO
+// and a directory with EISDIR, so that no run waits on one while it holds
+// the settings lock.
 int open(const char *module_path, int flags, mode_t mode = 0);
+
+// Whether `st` describes the file at `module_path`; false when that cannot
+// be told (no root, no such file).
+bool is_module_file(const char *module_path, const struct stat &st);
 
 // One syslog entry, opened and closed around the message.
 void log(const char *ident, int facility, int priority, const char *text);

@@ -23,20 +23,39 @@ namespace {
 const char kRootVariable[] = "CFGPULL_SIM_ROOT";
 
 // Read at every use, so that in-process tests may point it elsewhere.
+const char *known_root()
+{
+    const char *r = std::getenv(kRootVariable);
+    struct stat st {};
+    if (r == nullptr || *r == '\0' || ::stat(r, &st) != 0 || !S_ISDIR(st.st_mode))
+        return nullptr;
+    return r;
+}
+
 std::string root()
 {
-    if (!platform::module_root_available()) {
+    const char *r = known_root();
+    if (r == nullptr) {
         std::fprintf(stderr, "%s must name the simulated module's root directory\n", kRootVariable);
         std::exit(255);
     }
-    return std::getenv(kRootVariable);
+    return r;
+}
+
+// One word for the shell, whatever the text holds.
+std::string shell_quoted(const std::string &text)
+{
+    std::string q = "'";
+    for (char c : text)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
 }
 
 void append_line(const char *module_path, const std::string &line)
 {
-    std::string p = platform::path(module_path);
-    ::mkdir(platform::path("/sim").c_str(), 0755);
-    int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (std::optional<platform::Location> sim = platform::locate("/sim"))
+        ::mkdirat(sim->dir.get(), sim->name.c_str(), 0755);
+    int fd = platform::open(module_path, O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd < 0)
         return;
     std::string text = line + "\n";
@@ -86,7 +105,7 @@ std::string device_file(int address)
 {
     char name[32];
     std::snprintf(name, sizeof name, "/sim/i2c/%02x", address);
-    return platform::path(name);
+    return name;
 }
 
 bool is_multiplexer(int address)
@@ -98,11 +117,14 @@ bool is_multiplexer(int address)
 
 namespace platform {
 
-bool module_root_available()
+std::string root_directory()
 {
-    const char *r = std::getenv(kRootVariable);
-    struct stat st {};
-    return r != nullptr && *r != '\0' && ::stat(r, &st) == 0 && S_ISDIR(st.st_mode);
+    return root();
+}
+
+bool root_known()
+{
+    return known_root() != nullptr;
 }
 
 std::string path(const char *module_path)
@@ -122,9 +144,13 @@ void log(const char *ident, int facility, int priority, const char *text)
 
 struct passwd *getpwnam(const char *name)
 {
-    FILE *f = std::fopen(path("/etc/passwd").c_str(), "r");
-    if (f == nullptr)
+    int fd = open("/etc/passwd", O_RDONLY);
+    FILE *f = fd < 0 ? nullptr : ::fdopen(fd, "r");
+    if (f == nullptr) {
+        if (fd >= 0)
+            ::close(fd);
         return nullptr;
+    }
     struct passwd *pw;
     while ((pw = ::fgetpwent(f)) != nullptr)
         if (std::strcmp(pw->pw_name, name) == 0)
@@ -139,7 +165,7 @@ int system(const char *command)
     record_call(std::string("system ") + command);
     std::string cmd = command;
     if (!cmd.empty() && cmd[0] == '/')
-        cmd = std::string("'").append(root()).append("'").append(command);
+        cmd = shell_quoted(root()) + command;
     return std::system(cmd.c_str());
 }
 
@@ -174,10 +200,12 @@ ssize_t i2c_write(int fd, const void *buffer, std::size_t length)
         entry += line;
     }
     record_call(entry);
-    if (::access(device_file(i2c_address).c_str(), F_OK) != 0) {
+    int device = open(device_file(i2c_address).c_str(), O_RDONLY);
+    if (device < 0) {
         errno = ENXIO;
         return -1;
     }
+    ::close(device);
     if (!is_multiplexer(i2c_address)) {
         long pointer = 0;
         std::size_t address_bytes = i2c_address == 0x56 ? 2 : 1;
@@ -194,7 +222,10 @@ ssize_t i2c_read(int fd, void *buffer, std::size_t length)
     char entry[48];
     std::snprintf(entry, sizeof entry, "i2c read %02x %zu", i2c_address, length);
     record_call(entry);
-    FILE *f = std::fopen(device_file(i2c_address).c_str(), "rb");
+    int device = open(device_file(i2c_address).c_str(), O_RDONLY);
+    FILE *f = device < 0 ? nullptr : ::fdopen(device, "rb");
+    if (f == nullptr && device >= 0)
+        ::close(device);
     if (f == nullptr || is_multiplexer(i2c_address)) {
         if (f)
             std::fclose(f);

@@ -13,7 +13,12 @@
 
 namespace platform {
 
-bool module_root_available()
+std::string root_directory()
+{
+    return "/";
+}
+
+bool root_known()
 {
     return true;
 }

@@ -16,15 +16,16 @@ namespace {
 const char kLockPath[] = "/ramdisk/.env_lock";
 }
 
-int env_lock_acquire(int *slot)
+std::optional<std::string> env_lock_take(int *slot)
 {
     if (slot == nullptr)
         slot = &env_lock_fd;
+    char why[128];
     *slot = platform::open(kLockPath, O_CREAT | O_RDONLY, 0666);
     if (*slot < 0) {
         int err = errno;
-        std::fprintf(stderr, "Failed to open env lock:%s(%d)\n", std::strerror(err), err);
-        end_run(-1);
+        std::snprintf(why, sizeof why, "Failed to open env lock:%s(%d)", std::strerror(err), err);
+        return why;
     }
     set_sock_cloexec(*slot, 1);
     while (flock(*slot, LOCK_EX) != 0) {
@@ -32,7 +33,16 @@ int env_lock_acquire(int *slot)
             continue;
         int err = errno;
         _close_sock(slot, "*env_lock_fd", __FILE__, __LINE__);
-        std::fprintf(stderr, "Failed to flock env lock:%s(%d)\n", std::strerror(err), err);
+        std::snprintf(why, sizeof why, "Failed to flock env lock:%s(%d)", std::strerror(err), err);
+        return why;
+    }
+    return std::nullopt;
+}
+
+int env_lock_acquire(int *slot)
+{
+    if (std::optional<std::string> why = env_lock_take(slot)) {
+        std::fprintf(stderr, "%s\n", why->c_str());
         end_run(-1);
     }
     return 0;

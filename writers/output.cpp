@@ -2,10 +2,7 @@
 
 #include "platform/platform.h"
 #include "store/exit.h"
-#include "store/write_all.h"
-
-#include <fcntl.h>
-#include <unistd.h>
+#include "store/replace.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -52,17 +49,11 @@ std::string one_line(std::string_view value)
 
 void write_config_file(const ConfigFile &file, std::string_view text)
 {
-    int fd = platform::open(file.path, O_WRONLY | O_CREAT | O_TRUNC, file.mode);
-    if (fd < 0) {
-        std::perror(file.create_error);
-        cleanup_and_exit(file.create_status);
-    }
-    int err = write_all(fd, text.data(), text.size());
-    if (err != 0) {
-        errno = err;
-        std::perror(file.write_error);
-        ::close(fd);
-        cleanup_and_exit(file.write_status);
-    }
-    ::close(fd);
+    std::optional<ReplaceFailure> failed = replace_file(file.path, text, file.mode);
+    if (!failed)
+        return;
+    errno = failed->error;
+    bool created = failed->step == ReplaceStep::Write;
+    std::perror(created ? file.write_error : file.create_error);
+    cleanup_and_exit(created ? file.write_status : file.create_status);
 }

@@ -40,6 +40,8 @@ struct ConfigFile {
     int write_status;
 };
 
-// Opens write-only with create and truncate, writes `text` whole and closes.
-// Failures print their perror text and leave through cleanup_and_exit.
+// Replaces the file whole with `text` (see store/replace.h): no reader,
+// crash or full disk ever finds it cut short. Failures print their perror
+// text (the create text when no new file could be started) and leave
+// through cleanup_and_exit.
 void write_config_file(const ConfigFile &file, std::string_view text);

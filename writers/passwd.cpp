@@ -4,7 +4,7 @@
 #include "store/exit.h"
 #include "store/log.h"
 #include "store/nvram.h"
-#include "store/write_all.h"
+#include "store/replace.h"
 #include "writers/compose.h"
 #include "writers/writers.h"
 
@@ -93,8 +93,8 @@ void write_user_settings_to_fs(void)
         std::perror("Can't read/write user file");
         cleanup_and_exit(1);
     }
-    // Held from reading the service accounts' fields to the truncation, so
-    // both belong to one locked interval.
+    // Held from reading the service accounts' fields until the new file is
+    // in place, so both belong to one locked interval.
     struct mgmt_file_lock lock_state {};
     lock_file_rw(fd, &lock_state);
     KeptPasswords kept{kept_password("mlnuser_"), kept_password("kstuser_")};
@@ -108,16 +108,15 @@ void write_user_settings_to_fs(void)
     emit(log);
     pin_admin_record(settings_image, *choice.layout);
 
-    std::string_view text = output_buffer.text();
-    int err = write_all(fd, text.data(), text.size());
-    if (err != 0) {
-        errno = err;
+    // Replaced whole, not rewritten in place: a crash or a full disk leaves
+    // the old file and its kept passwords, and a reader waiting on the lock
+    // reads the old file or, opening it afresh, the new one.
+    if (std::optional<ReplaceFailure> failed = replace_file(kFile, output_buffer.text(), 0664)) {
+        errno = failed->error;
         std::perror("Can't write user/passwords to system file");
         ::close(fd);
         cleanup_and_exit(1);
     }
-    // A longer previous file must leave no tail.
-    (void)::ftruncate(fd, static_cast<off_t>(text.size()));
     unlock_file(fd, &lock_state);
     ::close(fd);
 }

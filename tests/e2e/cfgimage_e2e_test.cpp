@@ -209,6 +209,19 @@ TEST_P(RenderAgainstCfgpull, SameBytesAndModesAndNothingElseTouched)
         EXPECT_EQ(mode_of(m.at("/preview" + live)), mode_of(m.at(live))) << live;
     }
     EXPECT_NE(m.read("/preview/etc/passwd").find("mlnuser_:$1$kept$M:"), std::string::npos);
+
+    // A link anywhere below DIR is refused, not followed out of it.
+    fs::create_directories(m.at("/elsewhere"));
+    fs::create_directories(m.at("/linked2/etc"));
+    fs::create_directories(m.at("/linked1"));
+    fs::create_directory_symlink(m.at("/elsewhere"), m.at("/linked1/etc"));
+    fs::create_symlink(m.at("/elsewhere/wrenconf"), m.at("/linked2/etc/wrenconf"));
+    for (const char *dir : {"/linked1", "/linked2"}) {
+        RunResult refused = m.run("cfgimage", {"render", m.at("/images/env").string(), m.at(dir).string()});
+        EXPECT_EQ(refused.status, 1) << dir;
+        EXPECT_NE(refused.err.find(": a symbolic link; refused"), std::string::npos) << refused.err;
+        EXPECT_TRUE(fs::is_empty(m.at("/elsewhere"))) << dir;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(FipsOffAndOn, RenderAgainstCfgpull, ::testing::Bool());
@@ -236,6 +249,9 @@ TEST(CfgimageCheck, EachStatusOnPreparedImages)
         EXPECT_EQ(m.read_bytes("/images/x"), raw);
     }
     EXPECT_EQ(m.run("cfgimage", {"check", m.at("/images/missing").string()}).status, 5);
+    ::mkfifo(m.at("/images/fifo").c_str(), 0600);  // refused at once, never waited on
+    for (const char *unusual : {"/images/fifo", "/images"})
+        EXPECT_EQ(m.run("cfgimage", {"check", m.at(unusual).string()}, -1, 10).status, 5) << unusual;
     m.write_bytes("/images/short", std::vector<std::uint8_t>(100, 0));
     EXPECT_EQ(m.run("cfgimage", {"check", m.at("/images/short").string()}).status, 5);
 
@@ -251,13 +267,22 @@ TEST(CfgimageSet, RoundTripsThroughGetAndShowJson)
     SimModule m;
     m.write_bytes("/images/env", encoded(busy_image(false)));
     ::chmod(m.at("/images/env").c_str(), 0600);
+    ::chown(m.at("/images/env").c_str(), 1234, 5678);
+    fs::create_hard_link(m.at("/images/env"), m.at("/images/hard"));
+    fs::create_symlink("env", m.at("/images/link"));
     std::string image = m.at("/images/env").string();
-    RunResult set = m.run("cfgimage", {"set", image, "enclosureName=Lab rack 3", "nicSpeed=-10", "ipAddress=192.0.2.77",
+    RunResult set = m.run("cfgimage", {"set", m.at("/images/link"), "enclosureName=Lab rack 3", "nicSpeed=-10", "ipAddress=192.0.2.77",
                                        "ipv6StaticRouteGateway[1]=2001:db8::5", "userName[2]=auditor",
                                        "userBayMask2[2]=0x1F", "ldapGroupPrivilege[0]=3", "cac=1",
                                        "solutionsID=0102030405060708"});
     ASSERT_EQ(set.status, 0) << set.err;
     EXPECT_EQ(mode_of(image), 0600u);
+    struct stat st {};
+    ::stat(image.c_str(), &st);
+    EXPECT_EQ(st.st_uid * 10000 + st.st_gid, 1234u * 10000 + 5678u);
+    EXPECT_TRUE(fs::is_symlink(m.at("/images/link")));
+    EXPECT_EQ(m.read_bytes("/images/hard"), m.read_bytes("/images/env"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(m.at("/images")), {}), 3) << "a temporary file was left behind";
 
     RunResult got = m.run("cfgimage", {"get", image, "enclosureName", "nicSpeed", "ipv6StaticRouteGateway[1]",
                                        "userName[2]", "userBayMask2[2]", "cac"});
@@ -318,6 +343,8 @@ TEST(CfgimageSet, EveryRefusalLeavesTheFileAsItWas)
     m.write_bytes("/images/env", broken);
     RunResult forced = m.run("cfgimage", {"set", "--force", m.at("/images/env").string(), "rackName=fine"});
     ASSERT_EQ(forced.status, 0) << forced.err;
+    EXPECT_NE(forced.err.find("codeword 2 could not be read; their bytes, as read, are now stored as valid"),
+              std::string::npos) << forced.err;
     EXPECT_EQ(m.run("cfgimage", {"check", m.at("/images/env").string()}).status, 0);
 }
 

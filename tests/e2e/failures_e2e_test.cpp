@@ -9,11 +9,18 @@
 
 #include <fnmatch.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -54,8 +61,10 @@ struct Module : SimModule {
                 s[p] = "-> " + fs::read_symlink(it->path()).string();
             else if (it->is_directory())
                 s[p] = "<dir>";
-            else
+            else if (it->is_regular_file())
                 s[p] = read(p);
+            else
+                s[p] = "<special>";
         }
         return s;
     }
@@ -147,6 +156,16 @@ TEST(Failures, EachIsReportedOnItsChannelAndReleasesTheLock)
     }
 }
 
+TEST(Failures, AQuoteInTheRootRunsNothingButCfgpush)
+{
+    SimModule m("'; echo injected >&2; '");
+    m.make_blank();
+    RunResult r = m.run("cfgpull", {"-e"}, -1, 20);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("injected"), std::string::npos) << r.err;
+    EXPECT_EQ(m.read_image()[0], '0');  // cfgpush stored the defaults, magic "002"
+}
+
 namespace {
 
 void replace_with_dir(Module &m, const std::string &path)
@@ -159,6 +178,32 @@ void link_to(Module &m, const std::string &path, const std::string &target)
 {
     fs::remove(m.at(path));
     fs::create_symlink(target, m.at(path));
+}
+
+// The module's /dev/full, where every write fails with ENOSPC.
+void link_to_full(Module &m, const std::string &path)
+{
+    ::mknod(m.at("/dev/full").c_str(), S_IFCHR | 0666, makedev(1, 7));
+    link_to(m, path, "/dev/full");
+}
+
+// A copy of an executable, running: it reads, but opening it for writing
+// fails with ETXTBSY.
+pid_t sleeper = -1;
+void running_copy(Module &m, const std::string &path)
+{
+    fs::copy_file("/bin/sleep", m.at(path), fs::copy_options::overwrite_existing);
+    if ((sleeper = ::fork()) == 0)
+        ::_exit(::execl(m.at(path).c_str(), "sleep", "60", nullptr));
+    std::error_code ec;
+    for (int i = 0; i < 5000 && fs::read_symlink("/proc/" + std::to_string(sleeper) + "/exe", ec) != m.at(path); ++i)
+        ::usleep(1000);
+}
+
+void stop_sleeper(Module &)
+{
+    ::kill(sleeper, SIGKILL);
+    ::waitpid(sleeper, nullptr, 0);
 }
 
 // A module whose image is a factory restore away: the erased device.
@@ -189,15 +234,15 @@ void add_writer_rows(std::vector<Row> &rows, const std::string &option, const st
 {
     rows.push_back({option + " " + file + " cannot be created", [=](Module &m) { replace_with_dir(m, file); },
                     {option}, create_status, "", create_error + ": Is a directory\n", {}, "", written_before});
-    Row w{option + " " + file + " write fails", nullptr, {option}, 1, "", "", {}, "", plus(written_before, {file})};
+    // The old file stays whole: nothing is cut short or left beside it.
+    Row w{option + " " + file + " write fails", nullptr, {option}, 1, "", "", {}, "", written_before};
     if (efbig) {
         w.fault = [](Module &) {};
         w.file_size_limit = 64;
         w.err = write_error + ": File too large\n";
     } else {
-        w.fault = [=](Module &m) { link_to(m, file, "/dev/full"); };
+        w.fault = [=](Module &m) { link_to_full(m, file); };
         w.err = write_error + ": No space left on device\n";
-        w.may_change = written_before;
     }
     rows.push_back(w);
 }
@@ -237,8 +282,10 @@ std::vector<Row> rows()
          {"<13> cfgtools: NVRAM DEBUG: New version(17) not same as LE_CURRENT_VERSION(40)",
           "<13> cfgtools: NVRAM format could not be preserved."},
          "*", plus(kRestoreTouches, {"/etc/wrenconf"})},
-        {"device cannot be opened for writing", [](Module &m) { link_to(m, "/dev/env", "/proc/self/exe"); }, {"-a"}, 255,
-         "Can't open /dev/env\n", "", {"<11> cfgtools: NVRAM write failed: 267:26"}, "*", {"/dev/uboot"}},
+        {"device cannot be opened for writing", [](Module &m) { running_copy(m, "/dev/env"); }, {"-a"}, 255,
+         "Can't open /dev/env\n", "", {"<11> cfgtools: NVRAM write failed: 267:26"}, "*", {"/dev/uboot"}, -1, stop_sleeper},
+        {"device is a FIFO", [](Module &m) { fs::remove(m.at("/dev/env")); ::mkfifo(m.at("/dev/env").c_str(), 0600); },
+         {"-e"}, 1, "Can't open /dev/env\n", "", {}, "", {}},
         {"device write fails",
          [](Module &m) {
              auto raw = encoded(sample_image());
@@ -259,9 +306,9 @@ std::vector<Row> rows()
          [](Module &m) { erased(m); m.write_bytes("/dev/uboot", std::vector<std::uint8_t>(512, 0)); }, {"-a"}, 255, "", "",
          {}, "*read_uboot_env: Error reading from NVRAM.*", {}},
         {"restore: boot loader device cannot be opened for writing",
-         [](Module &m) { erased(m); link_to(m, "/dev/uboot", "/proc/self/exe"); }, {"-a"}, 255, "", "", {},
-         "*Bad UBOOT environment CRC value found*Can't open /dev/uboot. Text file busy*", {}},
-        {"restore: boot loader write fails", [](Module &m) { erased(m); link_to(m, "/dev/uboot", "/dev/full"); }, {"-a"}, 255,
+         [](Module &m) { erased(m); running_copy(m, "/dev/uboot"); }, {"-a"}, 255, "", "", {},
+         "*Bad UBOOT environment CRC value found*Can't open /dev/uboot. Text file busy*", {}, -1, stop_sleeper},
+        {"restore: boot loader write fails", [](Module &m) { erased(m); link_to_full(m, "/dev/uboot"); }, {"-a"}, 255,
          "", "", {}, "*Write to /dev/uboot failed. No space left on device*", {}},
         {"restore: board type unknown",
          [](Module &m) { erased(m); fs::remove(m.at("/etc/gpio_states")); }, {"-e"}, 0, "", "*", {}, "*Failed to read the ZELMAR board type.*",
@@ -308,6 +355,23 @@ std::vector<Row> rows()
     add_writer_rows(r, "-n", "/etc/netconf", "Can't create netconf file", 1, "Can't write net configuration file", true);
     add_writer_rows(r, "-n", "/etc/snmp/snmpd.conf", "Can't create snmpd.conf file", 1, "Can't write net configuration file",
                     false, {"/etc/netconf"});
+    // Links lead to files inside the module, never out of it; a linked
+    // file is replaced where it lies, keeping the link, its mode and owner.
+    r.push_back({"link out of the module",
+                 [](Module &m) { m.write("/outside/wrenconf", "old\n"); link_to(m, "/etc/wrenconf", m.at("/outside/wrenconf")); },
+                 {"-e"}, 255, "", "Can't create wrenconf file: No such file or directory\n", {}, "", {}});
+    r.push_back({"linked passwd kept as a link",
+                 [](Module &m) {
+                     m.write("/data/passwd", "old\n");
+                     ::chmod(m.at("/data/passwd").c_str(), 0600);
+                     ::chown(m.at("/data/passwd").c_str(), 1234, 5678);
+                     link_to(m, "/etc/passwd", "/data/passwd");
+                 },
+                 {"-u"}, 0, "", "", {}, "", {"/data/passwd", "/etc/group"}, -1, nullptr, [](Module &m) {
+                     struct stat st {};
+                     ::stat(m.at("/data/passwd").c_str(), &st);
+                     EXPECT_EQ(std::tuple(st.st_mode & 07777, st.st_uid, st.st_gid), std::tuple(0600u, 1234u, 5678u));
+                 }});
     r.push_back({"-n without /etc/snmp", [](Module &m) { fs::remove_all(m.at("/etc/snmp")); }, {"-n"}, 1, "",
                  "Can't create snmpd.conf file: No such file or directory\n", {}, "", {"/etc/netconf"}});
     add_writer_rows(r, "-u", "/etc/passwd", "Can't read/write user file", 1, "Can't write user/passwords to system file", true);

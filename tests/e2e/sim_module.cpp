@@ -34,14 +34,14 @@ std::string slurp(const fs::path &p)
 
 std::string bin_path(const std::string &program)
 {
-    return std::string(CFG_BIN_DIR) + "/" + program;
+    return program.starts_with('/') ? program : std::string(CFG_BIN_DIR) + "/" + program;
 }
 
 void exec_built(const std::string &program, const std::vector<std::string> &args)
 {
     // A cross-built executable runs through the same emulator as the tests.
     std::vector<std::string> argv_s;
-    if (*CFG_EMULATOR != '\0')
+    if (*CFG_EMULATOR != '\0' && !program.starts_with('/'))
         argv_s.emplace_back(CFG_EMULATOR);
     argv_s.push_back(bin_path(program));
     argv_s.insert(argv_s.end(), args.begin(), args.end());
@@ -53,12 +53,13 @@ void exec_built(const std::string &program, const std::vector<std::string> &args
     ::_exit(127);
 }
 
-SimModule::SimModule()
+SimModule::SimModule(const std::string &name_suffix)
 {
     std::string templ = (fs::temp_directory_path() / "cfgsim.XXXXXX").string();
     if (::mkdtemp(templ.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
-    root_ = templ;
+    root_ = templ + name_suffix;
+    fs::rename(templ, root_);
     for (const char *d : {"dev", "etc/snmp", "ramdisk", "sim/i2c", "usr/sbin", "proc/sys/crypto"})
         fs::create_directories(root_ / d);
 }

@@ -15,7 +15,9 @@ struct RunResult {
 
 class SimModule {
 public:
-    SimModule();  // dev/, etc/, etc/snmp/, ramdisk/, sim/, usr/sbin/, proc/sys/crypto/
+    // dev/, etc/, etc/snmp/, ramdisk/, sim/, usr/sbin/, proc/sys/crypto/, in
+    // a new directory whose name ends in `name_suffix`.
+    explicit SimModule(const std::string &name_suffix = "");
     ~SimModule();
     SimModule(const SimModule &) = delete;
     SimModule &operator=(const SimModule &) = delete;
@@ -75,7 +77,8 @@ std::vector<std::uint8_t> uboot_block(const std::vector<std::string> &entries, s
 // The environment a module boots with when its stored one is unusable.
 const std::vector<std::string> &default_uboot_entries();
 
-// Path of a built executable.
+// Path of a built executable; an absolute path is a host program (run as
+// it is, never through the emulator).
 std::string bin_path(const std::string &program);
 
 // Replaces the calling (forked) process with a built executable; 127 when exec fails.

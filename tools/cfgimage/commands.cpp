@@ -127,7 +127,7 @@ int fail(const std::string &message, int status = kFailed)
 // workstation without a simulated module does not have.
 std::optional<std::string> no_device(const CommandLine &line)
 {
-    if (!line.args.empty() || platform::module_root_available())
+    if (!line.args.empty() || platform::root_known())
         return std::nullopt;
     return "no module device here (CFGPULL_SIM_ROOT names no simulated module); pass an image: cfgimage " +
            line.command + " IMAGE";
@@ -179,10 +179,10 @@ int fips_off() { return 0; }
 
 // The image a command works on, refused when its fields cannot be trusted
 // to sit where the current layout says (unless forced).
-std::optional<Decoded> load(const std::string &path, bool force, int &status)
+std::optional<Decoded> load(ImageFile &file, bool force, int &status)
 {
     RawImage raw{};
-    if (auto error = read_raw(path, raw)) {
+    if (auto error = file.read(raw)) {
         status = fail(*error);
         return std::nullopt;
     }
@@ -204,13 +204,20 @@ std::optional<Decoded> load(const std::string &path, bool force, int &status)
     }
     if (force)
         return d;
-    status = fail(path + ": " + why + "; refused without --force");
+    status = fail(file.name() + ": " + why + "; refused without --force");
     return std::nullopt;
 }
 
+std::optional<Decoded> load(const std::string &path, bool force, int &status)
+{
+    ImageFile file(path, ImageFile::Read);
+    return load(file, force, status);
+}
+
+// "" stands for the module's own device.
 std::string default_image(const CommandLine &line)
 {
-    return line.args.empty() ? platform::path("/dev/env") : line.args[0];
+    return line.args.empty() ? std::string() : line.args[0];
 }
 
 int show(const CommandLine &line)
@@ -218,8 +225,8 @@ int show(const CommandLine &line)
     if (auto why = no_device(line))
         return fail(*why);
     RawImage raw{};
-    std::string path = default_image(line);
-    if (auto error = read_raw(path, raw))
+    ImageFile file(default_image(line), ImageFile::Read);
+    if (auto error = file.read(raw))
         return fail(*error);
     auto doc = show_document(decode_all(raw), {line.secrets, line.fips});
     if (line.json)
@@ -234,11 +241,11 @@ int check(const CommandLine &line)
     if (auto why = no_device(line))
         return fail(*why, kUnreadable);
     RawImage raw{};
-    std::string path = default_image(line);
-    if (auto error = read_raw(path, raw))
+    ImageFile file(default_image(line), ImageFile::Read);
+    if (auto error = file.read(raw))
         return fail(*error, kUnreadable);
     Decoded d = decode_all(raw);
-    std::cout << path << ": " << health_summary(d) << "\n";
+    std::cout << file.name() << ": " << health_summary(d) << "\n";
     return static_cast<int>(health(d));
 }
 
@@ -268,10 +275,24 @@ int get(const CommandLine &line)
     return kOk;
 }
 
+// What --force leaves behind must not pass for a clean image unsaid: the
+// codewords are valid now, whatever their bytes were meant to hold.
+void warn_stored_as_valid(const std::string &name, const std::vector<int> &unreadable)
+{
+    if (unreadable.empty())
+        return;
+    std::string list;
+    for (int block : unreadable)
+        list += (list.empty() ? "" : ", ") + std::to_string(block);
+    std::cerr << "cfgimage: " << name << ": codeword" << (unreadable.size() > 1 ? "s " : " ") << list
+              << " could not be read; their bytes, as read, are now stored as valid\n";
+}
+
 int set(const CommandLine &line)
 {
     int status = kOk;
-    std::optional<Decoded> d = load(line.args[0], line.force, status);
+    ImageFile file(line.args[0], ImageFile::Edit);
+    std::optional<Decoded> d = load(file, line.force, status);
     if (!d)
         return status;
     for (std::size_t i = 1; i < line.args.size(); ++i) {
@@ -285,16 +306,18 @@ int set(const CommandLine &line)
         if (auto error = assign(d->image.data(), std::get<Place>(place), std::string_view(arg).substr(eq + 1)))
             return fail(*error);
     }
-    if (auto error = write_image(line.args[0], d->image))
+    if (auto error = file.write(d->image))
         return fail(*error);
+    warn_stored_as_valid(file.name(), d->uncorrectable);
     return kOk;
 }
 
 int migrate(const CommandLine &line)
 {
     RawImage raw{};
-    const std::string &path = line.args[0];
-    if (auto error = read_raw(path, raw))
+    ImageFile file(line.args[0], ImageFile::Edit);
+    const std::string &path = file.name();
+    if (auto error = file.read(raw))
         return fail(*error);
     Decoded d = decode_all(raw);
     if (!d.uncorrectable.empty())
@@ -315,7 +338,7 @@ int migrate(const CommandLine &line)
     unsigned to = settings::get_u(d.image.data(), settings::F("version"));
     if (to != settings::CURRENT_VERSION)
         return fail(path + ": version " + std::to_string(from) + " cannot be migrated; nothing written");
-    if (auto error = write_image(path, d.image))
+    if (auto error = file.write(d.image))
         return fail(*error);
     std::cout << path << ": migrated from version " << from << " to " << to << "\n";
     return kOk;

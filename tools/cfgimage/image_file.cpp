@@ -1,12 +1,17 @@
 #include "tools/cfgimage/image_file.h"
 
+#include "store/lock.h"
+#include "store/replace.h"
 #include "store/write_all.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace cfgimage {
@@ -18,38 +23,56 @@ std::string failure(const std::string &path, const char *what, int err)
     return path + ": " + what + ": " + std::strerror(err);
 }
 
-// Writes all of `raw` to a new file beside `path`, then renames it over.
-std::optional<std::string> replace_file(const std::string &path, const RawImage &raw, mode_t mode)
+std::string_view bytes(const RawImage &raw)
 {
-    std::string temp = path + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0)
-        return failure(path, "cannot create a temporary file", errno);
-    int err = write_all(fd, raw.data(), raw.size());
-    if (err == 0 && fchmod(fd, mode) != 0)
-        err = errno;
-    if (err == 0 && fsync(fd) != 0)
-        err = errno;
-    if (::close(fd) != 0 && err == 0)
-        err = errno;
-    if (err == 0 && std::rename(temp.c_str(), path.c_str()) != 0)
-        err = errno;
-    if (err != 0) {
-        ::unlink(temp.c_str());
-        return failure(path, "cannot write", err);
-    }
-    return std::nullopt;
+    return {reinterpret_cast<const char *>(raw.data()), raw.size()};
 }
 
-std::optional<std::string> write_device(const std::string &path, const RawImage &raw)
+// A file of the given path's directory: "." for a bare name.
+platform::Fd directory_of(const std::string &path, std::string &base)
 {
-    int fd = ::open(path.c_str(), O_WRONLY);
-    if (fd < 0)
-        return failure(path, "cannot open", errno);
-    int err = write_all(fd, raw.data(), raw.size());
-    if (::close(fd) != 0 && err == 0)
-        err = errno;
-    return err == 0 ? std::nullopt : std::optional<std::string>(failure(path, "cannot write", err));
+    std::size_t slash = path.rfind('/');
+    base = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    return platform::Fd(::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
+std::optional<std::string> create_new(const std::string &path, const RawImage &raw)
+{
+    std::string base;
+    platform::Fd dir = directory_of(path, base);
+    if (!dir)
+        return failure(path, "cannot create a temporary file", errno);
+    std::optional<ReplaceFailure> failed = replace_in(dir.get(), base, bytes(raw), 0644, true);
+    if (!failed)
+        return std::nullopt;
+    return failure(path, failed->step == ReplaceStep::Create ? "cannot create a temporary file" : "cannot write",
+                   failed->error);
+}
+
+// A complete copy of the new image beside the target of `path` (a link
+// followed): the disk has taken all of it before the image is overwritten.
+struct Copy {
+    platform::Fd dir;
+    std::optional<TempFile> file;  // goes before its directory
+};
+
+std::optional<std::string> copy_beside(const std::string &path, const RawImage &raw, Copy &copy)
+{
+    char *real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr)
+        return failure(path, "cannot create a temporary file", errno);
+    std::string base;
+    copy.dir = directory_of(real, base);
+    std::free(real);
+    if (!copy.dir)
+        return failure(path, "cannot create a temporary file", errno);
+    copy.file.emplace(copy.dir.get(), base, true);
+    if (copy.file->error() != 0)
+        return failure(path, "cannot create a temporary file", copy.file->error());
+    if (int err = copy.file->fill(bytes(raw), 0600, nullptr))
+        return failure(path, "cannot write", err);
+    return std::nullopt;
 }
 
 } // namespace
@@ -99,21 +122,60 @@ std::string health_summary(const Decoded &d)
     return s;
 }
 
-std::optional<std::string> read_raw(const std::string &path, RawImage &raw)
+ImageFile::ImageFile(const std::string &path, Access access)
+    : path_(path), name_(path.empty() ? platform::path("/dev/env") : path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0)
-        return failure(path, "cannot open", errno);
+    int flags = (access == Edit ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    fd_.reset(path.empty() ? platform::open("/dev/env", flags) : ::open(path.c_str(), flags | O_NONBLOCK));
     struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size != static_cast<off_t>(raw.size())) {
-        ::close(fd);
-        return path + ": " + std::to_string(st.st_size) + " bytes; a settings image has " +
-               std::to_string(raw.size());
+    if (!fd_ || ::fstat(fd_.get(), &st) != 0) {
+        open_error_ = errno;
+        fd_.reset();
+        return;
     }
+    if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        open_error_ = ENXIO;  // a FIFO would be waited on, a directory holds no image
+        fd_.reset();
+        return;
+    }
+    ::fcntl(fd_.get(), F_SETFL, ::fcntl(fd_.get(), F_GETFL) & ~O_NONBLOCK);
+    regular_ = S_ISREG(st.st_mode);
+    module_ = path.empty() || platform::is_module_file("/dev/env", st);
+    if (!module_)
+        return;
+    // The settings lock before the device's, in the order cfgpull takes them.
+    if (access == Edit)
+        lock_error_ = env_lock_take(&settings_lock_);
+    if (!lock_error_)
+        ::flock(fd_.get(), LOCK_EX);
+}
+
+ImageFile::~ImageFile()
+{
+    fd_.reset();  // the device's flock goes with its descriptor
+    if (settings_lock_ >= 0)
+        env_lock_release(&settings_lock_);
+}
+
+std::string ImageFile::open_failure() const
+{
+    return open_error_ == ENXIO ? name_ + ": not a regular file or a device; refused"
+                                : failure(name_, "cannot open", open_error_);
+}
+
+std::optional<std::string> ImageFile::read(RawImage &raw)
+{
+    if (!fd_)
+        return open_failure();
+    if (lock_error_)
+        return name_ + ": " + *lock_error_;
+    struct stat st {};
+    if (::fstat(fd_.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size != static_cast<off_t>(raw.size()))
+        return name_ + ": " + std::to_string(st.st_size) + " bytes; a settings image has " + std::to_string(raw.size());
     std::size_t got = 0;
     int err = 0;
     while (got < raw.size()) {
-        ssize_t n = ::read(fd, raw.data() + got, raw.size() - got);
+        ssize_t n = ::pread(fd_.get(), raw.data() + got, raw.size() - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -122,29 +184,36 @@ std::optional<std::string> read_raw(const std::string &path, RawImage &raw)
             break;
         got += static_cast<std::size_t>(n);
     }
-    ::close(fd);
     if (err != 0)
-        return failure(path, "cannot read", err);
+        return failure(name_, "cannot read", err);
     if (got != raw.size())
-        return path + ": only " + std::to_string(got) + " bytes; a settings image has " + std::to_string(raw.size());
+        return name_ + ": only " + std::to_string(got) + " bytes; a settings image has " + std::to_string(raw.size());
     return std::nullopt;
+}
+
+std::optional<std::string> ImageFile::write(SettingsImage &image)
+{
+    RawImage raw{};
+    encode_image(image.data(), raw.data());
+    if (!fd_ && open_error_ == ENOENT && !path_.empty())
+        return create_new(path_, raw);
+    if (!fd_)
+        return open_failure();
+    if (lock_error_)
+        return name_ + ": " + *lock_error_;
+    Copy copy;
+    if (regular_ && !module_)
+        if (auto error = copy_beside(path_, raw, copy))
+            return error;
+    int err = ::lseek(fd_.get(), 0, SEEK_SET) == 0 ? write_all(fd_.get(), raw.data(), raw.size()) : errno;
+    if (err == 0 && regular_ && ::fsync(fd_.get()) != 0)
+        err = errno;
+    return err == 0 ? std::nullopt : std::optional<std::string>(failure(name_, "cannot write", err));
 }
 
 std::optional<std::string> write_image(const std::string &path, SettingsImage &image)
 {
-    RawImage raw{};
-    encode_image(image.data(), raw.data());
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        if (errno != ENOENT)
-            return failure(path, "cannot stat", errno);
-        mode_t mask = umask(0);
-        umask(mask);
-        return replace_file(path, raw, 0644 & ~mask);
-    }
-    if (S_ISREG(st.st_mode))
-        return replace_file(path, raw, st.st_mode & 07777);
-    return write_device(path, raw);
+    return ImageFile(path, ImageFile::Edit).write(image);
 }
 
 } // namespace cfgimage

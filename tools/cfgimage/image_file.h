@@ -1,7 +1,8 @@
 // Raw NVRAM images as files: reading one, decoding every codeword for a
-// report, and replacing one whole.
+// report, and writing one whole.
 #pragma once
 
+#include "platform/platform.h"
 #include "settings/layout.h"
 #include "store/nvram.h"
 
@@ -30,12 +31,45 @@ enum class Health { Clean = 0, Corrected = 1, Uncorrectable = 2, Unformatted = 3
 Health health(const Decoded &d);
 std::string health_summary(const Decoded &d);
 
-// Reads exactly one raw image; the error is one line naming the file.
-std::optional<std::string> read_raw(const std::string &path, RawImage &raw);
+// One image for the length of a command; "" names the module's /dev/env.
+// The module's device (no IMAGE, or an IMAGE that is that file) is held
+// under its flock from open to close, and an edit of it under the settings
+// lock too, so that no cfgpull or cfgpush run falls between the read and
+// the write. What is neither a regular file nor a device (a FIFO, a socket,
+// a directory) is refused at once, never waited on.
+class ImageFile {
+public:
+    enum Access { Read, Edit };
+    ImageFile(const std::string &path, Access access);
+    ~ImageFile();
+    ImageFile(const ImageFile &) = delete;
+    ImageFile &operator=(const ImageFile &) = delete;
 
-// Encodes the image (its pad zeroed) and replaces the file whole: a regular
-// file (or a new one) through a temporary file and a rename, a device in
-// one write.
+    const std::string &name() const { return name_; }  // as messages show it
+
+    // Reads exactly one raw image; the error is one line naming the file.
+    std::optional<std::string> read(RawImage &raw);
+
+    // Encodes the image (its pad zeroed) and writes it in place in one
+    // write, which keeps a file's owner, mode, links and the target of a
+    // link to it. A regular image file first gets a complete copy of the new
+    // image beside it (removed after), so a full disk or a failing write
+    // stops before the image is touched; the module's device never. A new
+    // file is made through a temporary file and a rename.
+    std::optional<std::string> write(SettingsImage &image);
+
+private:
+    std::string open_failure() const;
+
+    std::string path_, name_;
+    platform::Fd fd_;
+    int open_error_ = 0;
+    std::optional<std::string> lock_error_;
+    bool module_ = false, regular_ = false;
+    int settings_lock_ = -1;
+};
+
+// A new or existing image file written whole, as ImageFile::write does.
 std::optional<std::string> write_image(const std::string &path, SettingsImage &image);
 
 } // namespace cfgimage

@@ -1,5 +1,6 @@
 #include "tools/cfgimage/render.h"
 
+#include "platform/platform.h"
 #include "store/write_all.h"
 #include "writers/netconf.h"
 #include "writers/snmpd.h"
@@ -7,6 +8,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -140,20 +142,44 @@ constexpr FileRow kFiles[] = {
     {"/etc/KAT.info", 0664, kat_info},
 };
 
-std::optional<std::string> write_one(const std::filesystem::path &file, const RenderedFile &r)
+// Why `name` in `dir` cannot be used: a link is named as such, since
+// following one could write outside DIR.
+std::string refused(int dir, const std::string &name, const std::string &shown, const char *what, int err)
 {
-    std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    if (ec)
-        return file.parent_path().string() + ": cannot create: " + ec.message();
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, r.mode);
-    if (fd < 0)
-        return file.string() + ": cannot create: " + std::strerror(errno);
-    int err = write_all(fd, r.text.data(), r.text.size());
-    if (::close(fd) != 0 && err == 0)
+    struct stat st {};
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        return shown + ": a symbolic link; refused";
+    return shown + ": " + what + ": " + std::strerror(err);
+}
+
+// Writes one file below DIR, making or entering each directory on the way
+// without following a link.
+std::optional<std::string> write_one(int top, const std::string &dir, const RenderedFile &r)
+{
+    std::string rest = r.path + 1, shown = dir;
+    platform::Fd here(::dup(top));
+    for (std::size_t slash; (slash = rest.find('/')) != std::string::npos; rest.erase(0, slash + 1)) {
+        std::string name = rest.substr(0, slash);
+        shown += "/" + name;
+        if (::mkdirat(here.get(), name.c_str(), 0777) != 0 && errno != EEXIST)
+            return shown + ": cannot create: " + std::strerror(errno);
+        platform::Fd next(::openat(here.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next)
+            return refused(here.get(), name, shown, "cannot create", errno);
+        here = std::move(next);
+    }
+    shown += "/" + rest;
+    platform::Fd fd(::openat(here.get(), rest.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, r.mode));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0)
+        return refused(here.get(), rest, shown, "cannot create", errno);
+    if (!S_ISREG(st.st_mode))
+        return shown + ": not a regular file; refused";
+    int err = ::ftruncate(fd.get(), 0) == 0 ? write_all(fd.get(), r.text.data(), r.text.size()) : errno;
+    if (::close(fd.release()) != 0 && err == 0)
         err = errno;
     if (err != 0)
-        return file.string() + ": cannot write: " + std::strerror(err);
+        return shown + ": cannot write: " + std::strerror(err);
     return std::nullopt;
 }
 
@@ -174,9 +200,16 @@ std::vector<RenderedFile> render_files(const std::uint8_t *image, const RenderIn
 KeptPasswords kept_passwords_from(const std::string &passwd_path)
 {
     KeptPasswords kept;
-    FILE *f = std::fopen(passwd_path.c_str(), "r");
-    if (f == nullptr)
+    // Only a regular file: a FIFO would keep the render waiting (and the
+    // write of the new file refuses it).
+    int fd = ::open(passwd_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    FILE *f = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fdopen(fd, "r") : nullptr;
+    if (f == nullptr) {
+        if (fd >= 0)
+            ::close(fd);
         return kept;
+    }
     // The first entry of each name, as getpwnam finds it.
     while (struct passwd *pw = fgetpwent(f)) {
         std::string_view name = pw->pw_name;
@@ -191,8 +224,13 @@ KeptPasswords kept_passwords_from(const std::string &passwd_path)
 
 std::optional<std::string> write_rendered(const std::string &dir, std::span<const RenderedFile> files)
 {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);  // DIR itself as the caller names it
+    platform::Fd top(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (ec || !top)
+        return dir + ": cannot create: " + (ec ? ec.message() : std::strerror(errno));
     for (const RenderedFile &r : files)
-        if (auto error = write_one(std::filesystem::path(dir) / (r.path + 1), r))
+        if (auto error = write_one(top.get(), dir, r))
             return error;
     return std::nullopt;
 }
