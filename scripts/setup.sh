@@ -4,7 +4,9 @@ set -e
 PACKAGES="cmake g++ make zlib1g-dev libcrypt-dev libgtest-dev libbenchmark-dev libfec-dev
 u-boot-tools snmpd nlohmann-json3-dev
 g++-s390x-linux-gnu binutils-s390x-linux-gnu qemu-user
-g++-powerpc-linux-gnu binutils-powerpc-linux-gnu"
+g++-powerpc-linux-gnu binutils-powerpc-linux-gnu mandoc"
+# The start-up measurement (bench/startup.sh).
+PACKAGES="$PACKAGES valgrind"
 # Fuzzing (scripts/fuzz.sh): libFuzzer comes with clang's runtime.
 PACKAGES="$PACKAGES clang libclang-rt-14-dev"
 missing=""
