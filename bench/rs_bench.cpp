@@ -139,7 +139,6 @@ const Case kCases[] = {
 
 int main(int argc, char **argv) {
     images();
-    rs_init();
     benchmark::RegisterBenchmark("decode_clean/ours", decode_clean<ours_decode>)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("decode_clean/libfec", decode_clean<fec_decode>)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("decode_8err/ours", decode_errors<ours_decode, 8>)->Unit(benchmark::kMicrosecond);

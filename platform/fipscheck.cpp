@@ -1,5 +1,6 @@
-// Used where the system's fipscheck library is absent: the kernel's own
-// switch decides, as the library does.
+// fipscheck's query without the library: the kernel's own switch decides, as
+// the library does. The simulated module always uses it; a board build only
+// when asked to (CFGPULL_OWN_FIPSCHECK), the board's libfipscheck otherwise.
 #include "platform/platform.h"
 
 #include <fcntl.h>

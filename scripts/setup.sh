@@ -10,7 +10,7 @@ demo) PACKAGES=$DEMO NO_RECOMMENDS=--no-install-recommends ;;
 test)
     PACKAGES="$DEMO ninja-build libgtest-dev libbenchmark-dev libfec-dev u-boot-tools snmpd cloc strace util-linux
 g++-s390x-linux-gnu binutils-s390x-linux-gnu qemu-user
-g++-powerpc-linux-gnu binutils-powerpc-linux-gnu"
+g++-powerpc-linux-gnu binutils-powerpc-linux-gnu mandoc valgrind"
     # Fuzzing (scripts/fuzz.sh): libFuzzer comes with clang's runtime.
     PACKAGES="$PACKAGES clang libclang-rt-14-dev" ;;
 *)

@@ -22,9 +22,6 @@
 #include "store/rs.h"
 
 #include <cstdint>
-#include <mutex>
-
-std::atomic<int> rs_initialised{0};
 
 namespace {
 
@@ -33,32 +30,28 @@ constexpr int A0 = NN;                // logarithm marker for the zero element
 constexpr unsigned FIELD_POLY = 0x187;
 constexpr int FCR = 112;              // first consecutive root (in units of PRIM)
 constexpr int PRIM = 11;              // root spacing
+constexpr int IPRIM = 116;            // inverse of PRIM modulo 255
+static_assert(IPRIM * PRIM % NN == 1);
 constexpr int NROOTS = static_cast<int>(RS_PARITY);
 constexpr int KK = static_cast<int>(RS_K);
 constexpr int TT = NROOTS / 2;        // correctable byte errors
 constexpr unsigned char TAL[8] = {0x8D, 0xEF, 0xEC, 0x86, 0xFA, 0x99, 0xAF, 0x7B};
 
+// Computed by the compiler: the board runs cfgpull at every boot, and building
+// these at start-up cost more than the rest of the program's own work.
 struct Tables {
-    unsigned char alpha_to[NN + 1];      // alpha^e for e = 0..254; [255] = 0
-    unsigned char index_of[NN + 1];      // logarithm; index_of[0] = A0
     unsigned char exp2[2 * NN];          // alpha^(e mod 255) for e = 0..509
-    unsigned char genpoly[NROOTS + 1];   // g(x) coefficients of x^0..x^32, log form
+    unsigned char index_of[NN + 1];      // logarithm; index_of[0] = A0
     unsigned char to_dual[256];          // conventional -> dual basis
     unsigned char from_dual[256];        // dual basis -> conventional
-    int iprim;                           // inverse of PRIM modulo 255 (116)
-    unsigned char root_log[NROOTS];      // log of the j-th root of g(x)
-    unsigned char mul_root[NROOTS][256]; // x * root_k, poly form
-    unsigned char ik[TT + 1][256];       // (i * k) mod 255, for the Chien search
-    unsigned char zeros[256];            // all zero: a missing Chien term
+    unsigned char root_log[NROOTS];      // log of the k-th root of g(x)
     // feed[f][w]: for dual-basis feedback byte f, register bytes 8w..8w+7 of
     // dual(conv(f) * g_(31-j)), j = register byte index.
     std::uint64_t feed[256][4];
 };
 
-Tables tab;
-
 // Subtract-and-fold reduction modulo 255 (for non-negative x).
-inline int modnn(int x) {
+constexpr int modnn(int x) {
     while (x >= NN) {
         x -= NN;
         x = (x >> 8) + (x & NN);
@@ -67,45 +60,35 @@ inline int modnn(int x) {
 }
 
 // Poly-form multiply, table lookups only.
-inline unsigned gmul(unsigned a, unsigned b) {
+constexpr unsigned gmul(const Tables &t, unsigned a, unsigned b) {
     if (a == 0 || b == 0) return 0;
-    return tab.exp2[tab.index_of[a] + tab.index_of[b]];
+    return t.exp2[t.index_of[a] + t.index_of[b]];
 }
 
-void build_tables() {
-    Tables &t = tab;
+constexpr Tables make_tables() {
+    Tables t{};
 
     // Field tables.
     unsigned sr = 1;
     for (int i = 0; i < NN; i++) {
-        t.alpha_to[i] = static_cast<unsigned char>(sr);
+        t.exp2[i] = t.exp2[i + NN] = static_cast<unsigned char>(sr);
         t.index_of[sr] = static_cast<unsigned char>(i);
         sr <<= 1;
         if (sr & 0x100) sr ^= FIELD_POLY;
     }
-    t.alpha_to[A0] = 0;
     t.index_of[0] = static_cast<unsigned char>(A0);
-    for (int e = 0; e < 2 * NN; e++) t.exp2[e] = t.alpha_to[e % NN];
 
-    // Generator polynomial, built in poly form, then stored in log form.
+    // Generator polynomial g(x), poly form, coefficient of x^i at g[i].
     unsigned char g[NROOTS + 1] = {1};
     for (int i = 0; i < NROOTS; i++) {
         int root = modnn(PRIM * (FCR + i));
         t.root_log[i] = static_cast<unsigned char>(root);
+        unsigned char alpha_root = t.exp2[root];
         g[i + 1] = 1;
-        for (int j = i; j > 0; j--) {
-            unsigned term = g[j] ? t.alpha_to[modnn(t.index_of[g[j]] + root)] : 0;
-            g[j] = static_cast<unsigned char>(g[j - 1] ^ term);
-        }
-        g[0] = t.alpha_to[modnn(t.index_of[g[0]] + root)];
+        for (int j = i; j > 0; j--)
+            g[j] = static_cast<unsigned char>(g[j - 1] ^ gmul(t, g[j], alpha_root));
+        g[0] = static_cast<unsigned char>(gmul(t, g[0], alpha_root));
     }
-    for (int i = 0; i <= NROOTS; i++) t.genpoly[i] = t.index_of[g[i]];
-    for (int k = 0; k < NROOTS; k++)
-        for (unsigned x = 0; x < 256; x++)
-            t.mul_root[k][x] = x ? t.alpha_to[modnn(t.index_of[x] + t.root_log[k])] : 0;
-    for (int k = 0; k <= TT; k++)
-        for (int i = 0; i < 256; i++) t.ik[k][i] = static_cast<unsigned char>(modnn(i * k));
-    for (int i = 0; i < 256; i++) t.zeros[i] = 0;
 
     // Dual-basis tables.
     for (unsigned s = 0; s < 256; s++) {
@@ -113,29 +96,24 @@ void build_tables() {
         for (int b = 0; b < 8; b++)
             if (s & (1u << b)) d ^= TAL[7 - b];
         t.to_dual[s] = static_cast<unsigned char>(d);
+        t.from_dual[d] = static_cast<unsigned char>(s);
     }
-    for (unsigned s = 0; s < 256; s++) t.from_dual[t.to_dual[s]] = static_cast<unsigned char>(s);
-
-    // Inverse of the root spacing.
-    t.iprim = 1;
-    while ((t.iprim * PRIM) % NN != 1) t.iprim++;
 
     // Feedback-tap rows for the dual-basis shift register.
     for (unsigned f = 0; f < 256; f++) {
         unsigned fc = t.from_dual[f];
-        std::uint64_t w[4] = {0, 0, 0, 0};
         for (int j = 0; j < NROOTS; j++) {
-            unsigned gk = g[NROOTS - 1 - j];
-            std::uint64_t v = t.to_dual[gmul(fc, gk)];
-            w[j >> 3] |= v << (8 * (j & 7));
+            std::uint64_t v = t.to_dual[gmul(t, fc, g[NROOTS - 1 - j])];
+            t.feed[f][j >> 3] |= v << (8 * (j & 7));
         }
-        for (int k = 0; k < 4; k++) t.feed[f][k] = w[k];
     }
+    return t;
 }
 
-inline void ensure_init() {
-    if (!rs_initialised.load(std::memory_order_acquire)) rs_init();
-}
+constexpr Tables tab = make_tables();
+static_assert(tab.to_dual[1] == 0x7B && tab.to_dual[2] == 0xAF && tab.to_dual[8] == 0xFA);
+
+inline unsigned gmul(unsigned a, unsigned b) { return gmul(tab, a, b); }
 
 struct Reg {
     std::uint64_t w0, w1, w2, w3;
@@ -187,28 +165,17 @@ int correct(unsigned char *cw, const Reg &rem) {
     store8(rbytes + 8, rem.w1);
     store8(rbytes + 16, rem.w2);
     store8(rbytes + 24, rem.w3);
-    // Syndromes S_k = r(root_k), poly form, by Horner's rule with one
-    // multiplication table per root; four evaluations run side by side.
+    // Syndromes S_k = r(root_k), poly form, by Horner's rule.
     unsigned char rc[NROOTS];  // rc[j]: coefficient of x^(31-j)
     for (int j = 0; j < NROOTS; j++) rc[j] = t.from_dual[rbytes[j]];
     unsigned char s[NROOTS];
-    for (int k = 0; k < NROOTS; k += 4) {
-        const unsigned char *m0 = t.mul_root[k];
-        const unsigned char *m1 = t.mul_root[k + 1];
-        const unsigned char *m2 = t.mul_root[k + 2];
-        const unsigned char *m3 = t.mul_root[k + 3];
-        unsigned a0 = 0, a1 = 0, a2 = 0, a3 = 0;
+    for (int k = 0; k < NROOTS; k++) {
+        unsigned a = 0;
         for (int j = 0; j < NROOTS; j++) {
-            unsigned r = rc[j];
-            a0 = m0[a0] ^ r;
-            a1 = m1[a1] ^ r;
-            a2 = m2[a2] ^ r;
-            a3 = m3[a3] ^ r;
+            unsigned ax = a ? t.exp2[t.index_of[a] + t.root_log[k]] : 0;
+            a = ax ^ rc[j];
         }
-        s[k] = static_cast<unsigned char>(a0);
-        s[k + 1] = static_cast<unsigned char>(a1);
-        s[k + 2] = static_cast<unsigned char>(a2);
-        s[k + 3] = static_cast<unsigned char>(a3);
+        s[k] = static_cast<unsigned char>(a);
     }
 
     // Berlekamp-Massey: shortest LFSR C(x) generating S_0..S_31.
@@ -252,29 +219,19 @@ int correct(unsigned char *cw, const Reg &rem) {
     if (L > TT || deg != L || deg == 0) return -1;
 
     // Chien search over all 255 non-zero field elements alpha^i, i = 1..255:
-    // acc[i] = C(alpha^i), one pass over i per non-zero coefficient.
-    // Terms are taken four at a time; a missing term reads the zero table.
-    const unsigned char *ev[TT + 3];
-    const unsigned char *pv[TT + 3];
-    int nt = 0;
-    for (int j = 1; j <= deg; j++) {
-        if (c[j] == 0) continue;
-        ev[nt] = t.exp2 + t.index_of[c[j]];
-        pv[nt] = t.ik[j];
-        nt++;
-    }
-    while (nt % 4) {
-        ev[nt] = t.zeros;
-        pv[nt] = t.ik[0];
-        nt++;
-    }
+    // acc[i] = C(alpha^i), one pass over i per non-zero coefficient, its
+    // exponent (i * j) mod 255 kept by steps of j.
     unsigned char acc[NN + 1];
     for (int i = 0; i <= NN; i++) acc[i] = 1;  // c[0] == 1
-    for (int g = 0; g < nt; g += 4) {
-        const unsigned char *e0 = ev[g], *e1 = ev[g + 1], *e2 = ev[g + 2], *e3 = ev[g + 3];
-        const unsigned char *p0 = pv[g], *p1 = pv[g + 1], *p2 = pv[g + 2], *p3 = pv[g + 3];
-        for (int i = 1; i <= NN; i++)
-            acc[i] = static_cast<unsigned char>(acc[i] ^ e0[p0[i]] ^ e1[p1[i]] ^ e2[p2[i]] ^ e3[p3[i]]);
+    for (int j = 1; j <= deg; j++) {
+        if (c[j] == 0) continue;
+        const unsigned char *term = t.exp2 + t.index_of[c[j]];
+        int e = 0;
+        for (int i = 1; i <= NN; i++) {
+            e += j;
+            if (e >= NN) e -= NN;
+            acc[i] ^= term[e];
+        }
     }
     int roots[TT];
     int count = 0;
@@ -303,14 +260,14 @@ int correct(unsigned char *cw, const Reg &rem) {
         int i = roots[e];
         unsigned num1 = 0;
         for (int k = 0; k <= deg_omega; k++)
-            if (omega[k]) num1 ^= t.alpha_to[modnn(t.index_of[omega[k]] + modnn(i * k))];
+            if (omega[k]) num1 ^= t.exp2[modnn(t.index_of[omega[k]] + modnn(i * k))];
         unsigned den = 0;
         for (int j = 1; j <= deg; j += 2)
-            if (c[j]) den ^= t.alpha_to[modnn(t.index_of[c[j]] + modnn(i * (j - 1)))];
+            if (c[j]) den ^= t.exp2[modnn(t.index_of[c[j]] + modnn(i * (j - 1)))];
         if (den == 0 || num1 == 0) return -1;
         int lg = t.index_of[num1] + modnn(i * (FCR - 1)) + NN - t.index_of[den];
-        unsigned y = t.alpha_to[modnn(lg)];
-        int p = modnn(NN - modnn(t.iprim * i));  // degree of the error position
+        unsigned y = t.exp2[modnn(lg)];
+        int p = modnn(NN - modnn(IPRIM * i));  // degree of the error position
         pos[e] = (NN - 1) - p;
         val[e] = t.to_dual[y];  // dual basis is linear: XOR in dual form
     }
@@ -327,26 +284,7 @@ int correct(unsigned char *cw, const Reg &rem) {
 
 }  // namespace
 
-void rs_init() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        build_tables();
-        rs_initialised.store(1, std::memory_order_release);
-    });
-}
-
-unsigned char rs_to_dual(unsigned char conventional) {
-    ensure_init();
-    return tab.to_dual[conventional];
-}
-
-unsigned char rs_from_dual(unsigned char dual) {
-    ensure_init();
-    return tab.from_dual[dual];
-}
-
 int rs_encode(unsigned char *data, unsigned char *check) {
-    ensure_init();
     Reg r = divide(data);
     store8(check, r.w0);
     store8(check + 8, r.w1);
@@ -356,7 +294,6 @@ int rs_encode(unsigned char *data, unsigned char *check) {
 }
 
 int rs_decode(unsigned char *codeword) {
-    ensure_init();
     Reg rem = remainder(codeword);
     if (is_zero(rem)) return 0;
     return correct(codeword, rem);

@@ -71,7 +71,7 @@ TEST(RsDecode, SixteenErrorsAtTheEnds)
     for (std::size_t first : {0, 239, 215}) {
         Codeword bad = orig;
         for (std::size_t q = first; q < first + 16; q++)
-            bad[first == 215 && q < 217 ? (q - 215) * 254 : q] ^= 0xFF;
+            bad.at(q == 215 ? 0 : q == 216 ? RS_N - 1 : q) ^= 0xFF;
         ASSERT_EQ(rs_decode(bad.data()), 16) << first;
         ASSERT_EQ(bad, orig) << first;
     }
