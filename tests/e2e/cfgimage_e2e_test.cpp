@@ -240,6 +240,16 @@ TEST(CfgimageSet, EveryRefusalLeavesTheFileAsItWas)
         {encoded(sample_image()), {"rackName"}, 64},                           // not an assignment
         {broken, {"rackName=fine"}, 1},                                        // uncorrectable
         {encoded(image_at(39)), {"rackName=fine"}, 1},                         // another layout
+        // values a writer would leave out or change
+        {encoded(busy_image(false)), {"userName[1]= mlnuser_"}, 1},
+        {encoded(busy_image(false)), {"userName[2]=Administrator"}, 1},
+        {encoded(busy_image(false)), {"userName[1]=smith,j"}, 1},
+        {encoded(busy_image(false)), {"userGecos[0]=Tel: 555"}, 1},
+        {encoded(busy_image(false)), {"ldapGroupDescription[0]=a\tb"}, 1},
+        {encoded(busy_image(false)), {"syscontact=#ops"}, 1},
+        {encoded(busy_image(false)), {"trapCommunities[1]=a b"}, 1},
+        {encoded(busy_image(false)), {"lcdUserNotes=it's"}, 1},
+        {encoded(busy_image(false)), {"rackName=a\nb"}, 1},
     };
     for (const Case &c : cases) {
         m.write_bytes("/images/env", c.raw);
