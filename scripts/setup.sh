@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the demo need.
 set -e
 PACKAGES="cmake g++ make zlib1g-dev libcrypt-dev libgtest-dev libbenchmark-dev libfec-dev
-u-boot-tools snmpd nlohmann-json3-dev
+u-boot-tools snmpd snmp nlohmann-json3-dev
 g++-s390x-linux-gnu binutils-s390x-linux-gnu qemu-user
 g++-powerpc-linux-gnu binutils-powerpc-linux-gnu"
 # Fuzzing (scripts/fuzz.sh): libFuzzer comes with clang's runtime.

@@ -230,6 +230,7 @@ TEST(CfgimageSet, EveryRefusalLeavesTheFileAsItWas)
         std::vector<std::string> assignments;
         int status;
     };
+    const auto busy = encoded(busy_image(false));
     const Case cases[] = {
         {encoded(sample_image()), {"lcdPin=1234567"}, 1},                      // width
         {encoded(sample_image()), {"usbMode=256"}, 1},                         // range
@@ -241,15 +242,11 @@ TEST(CfgimageSet, EveryRefusalLeavesTheFileAsItWas)
         {broken, {"rackName=fine"}, 1},                                        // uncorrectable
         {encoded(image_at(39)), {"rackName=fine"}, 1},                         // another layout
         // values a writer would leave out or change
-        {encoded(busy_image(false)), {"userName[1]= mlnuser_"}, 1},
-        {encoded(busy_image(false)), {"userName[2]=Administrator"}, 1},
-        {encoded(busy_image(false)), {"userName[1]=smith,j"}, 1},
-        {encoded(busy_image(false)), {"userGecos[0]=Tel: 555"}, 1},
-        {encoded(busy_image(false)), {"ldapGroupDescription[0]=a\tb"}, 1},
-        {encoded(busy_image(false)), {"syscontact=#ops"}, 1},
-        {encoded(busy_image(false)), {"trapCommunities[1]=a b"}, 1},
-        {encoded(busy_image(false)), {"lcdUserNotes=it's"}, 1},
-        {encoded(busy_image(false)), {"rackName=a\nb"}, 1},
+        {busy, {"userName[1]= mlnuser_"}, 1},        {busy, {"userName[2]=Administrator"}, 1},
+        {busy, {"userName[1]=smith,j"}, 1},          {busy, {"userGecos[0]=Tel: 555"}, 1},
+        {busy, {"ldapGroupDescription[0]=a\tb"}, 1}, {busy, {"syscontact=#ops"}, 1},
+        {busy, {"trapCommunities[1]=a b"}, 1},       {busy, {"lcdUserNotes=it's"}, 1},
+        {busy, {"rackName=a\nb"}, 1},
     };
     for (const Case &c : cases) {
         m.write_bytes("/images/env", c.raw);

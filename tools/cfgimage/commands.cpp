@@ -189,6 +189,8 @@ int set(const CommandLine &line)
             return fail(*error);
         if (auto error = assign(d->image.data(), std::get<Place>(place), std::string_view(arg).substr(eq + 1)))
             return fail(*error);
+        if (auto error = refusal(d->image.data(), std::get<Place>(place), line.fips))
+            return fail(*error);
     }
     if (auto error = write_image(line.args[0], d->image))
         return fail(*error);

@@ -2,6 +2,7 @@
 
 #include "settings/layouts_old.h"
 #include "writers/user_table.h"
+#include "writers/values.h"
 
 #include <arpa/inet.h>
 
@@ -189,6 +190,12 @@ std::variant<Place, std::string> record_place(const FieldName &n, const Field &f
     return Place{n.text(), f, table.at(*n.index), 0, nullptr};
 }
 
+// Which record of `table` a record field's place is in.
+unsigned record_index(const Place &p, const Field &table)
+{
+    return static_cast<unsigned>((p.base - table.offset) / table.size);
+}
+
 } // namespace
 
 const Layout *layout_for(unsigned version)
@@ -338,6 +345,25 @@ std::optional<std::string> assign(std::uint8_t *image, const Place &p, std::stri
     default:
         return assign_number(base, p, value);
     }
+}
+
+std::optional<std::string> refusal(const std::uint8_t *image, const Place &p, bool fips_mode)
+{
+    if (p.bit != nullptr || p.field.type != FieldType::Text)
+        return std::nullopt;
+    std::string_view name = p.field.name;
+    const char *why = nullptr;
+    if (name == "userName") {
+        const settings::UserLayout &users = settings::user_layout(fips_users(image, fips_mode));
+        why = user_name_refusal(image, users, record_index(p, users.records));
+    } else if (name == "ldapGroupName") {
+        why = group_name_refusal(image, record_index(p, F("ldapGroupRecords")));
+    } else {
+        why = writers::value_fault(p.field, settings::get_text(image + p.base, p.field, p.index));
+    }
+    if (why == nullptr)
+        return std::nullopt;
+    return p.name + ": " + why + "; cfgpull would not write it as stored";
 }
 
 } // namespace cfgimage

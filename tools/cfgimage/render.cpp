@@ -6,7 +6,6 @@
 #include "writers/wrenconf.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <array>
@@ -14,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace cfgimage {
 
@@ -56,7 +57,7 @@ Composed netconf(Image &image, const RenderInput &)
 
 Composed snmpd_conf(Image &image, const RenderInput &)
 {
-    return buffered([&](OutputBuffer &out, LogEntries &) { compose_snmpd_conf(image.data(), out); });
+    return buffered([&](OutputBuffer &out, LogEntries &log) { compose_snmpd_conf(image.data(), out, log); });
 }
 
 Composed passwd(Image &image, const RenderInput &in)
@@ -173,20 +174,11 @@ std::vector<RenderedFile> render_files(const std::uint8_t *image, const RenderIn
 
 KeptPasswords kept_passwords_from(const std::string &passwd_path)
 {
-    KeptPasswords kept;
-    FILE *f = std::fopen(passwd_path.c_str(), "r");
-    if (f == nullptr)
-        return kept;
-    // The first entry of each name, as getpwnam finds it.
-    while (struct passwd *pw = fgetpwent(f)) {
-        std::string_view name = pw->pw_name;
-        if (name == "mlnuser_" && !kept.mlnuser)
-            kept.mlnuser = pw->pw_passwd;
-        else if (name == "kstuser_" && !kept.kstuser)
-            kept.kstuser = pw->pw_passwd;
-    }
-    std::fclose(f);
-    return kept;
+    std::ifstream in(passwd_path, std::ios::binary);
+    std::ostringstream text;
+    if (in)
+        text << in.rdbuf();
+    return kept_passwords_in(text.str());
 }
 
 std::optional<std::string> write_rendered(const std::string &dir, std::span<const RenderedFile> files)
