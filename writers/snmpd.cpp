@@ -4,16 +4,22 @@
 #include "store/log.h"
 #include "writers/values.h"
 
+#include <cstdio>
+
 using settings::F;
 using settings::get_text;
 
 namespace {
 
-void note_closest(LogEntries &log, const std::string &field, const char *why)
+// Said once for each value written otherwise than stored; `index` < 0 for
+// fields that are not arrays.
+void note(LogEntries &log, const char *field, int index, const char *what, bool written_without = true)
 {
-    log.push_back({LogEntry::Event, LOG_WARNING,
-                   "/etc/snmp/snmpd.conf: " + field + " " + why +
-                       ", which the SNMP agent cannot read; written without\n"});
+    char name[32], text[192];
+    std::snprintf(name, sizeof name, index < 0 ? "%s" : "%s[%d]", field, index);
+    std::snprintf(text, sizeof text, "/etc/snmp/snmpd.conf: %s %s%s\n", name, what,
+                  written_without ? ", which the SNMP agent cannot read; written without" : "");
+    log.push_back({LogEntry::Event, LOG_WARNING, text});
 }
 
 std::string rest_of_line(const std::uint8_t *image, settings::Field f, LogEntries &log)
@@ -21,17 +27,7 @@ std::string rest_of_line(const std::uint8_t *image, settings::Field f, LogEntrie
     std::string text = writers::one_line(get_text(image, f));
     std::string written = writers::snmp_rest_of_line(text);
     if (written != text)
-        note_closest(log, f.name, "starts with '#' or whitespace or ends with whitespace");
-    return written;
-}
-
-std::string trap_word(const std::uint8_t *image, settings::Field f, unsigned k, bool host, LogEntries &log)
-{
-    std::string text = writers::one_line(get_text(image, f, k));
-    std::string written = writers::snmp_word(text, host);
-    if (written != text && !(host && written.empty()))  // an empty host is said by the caller
-        note_closest(log, std::string(f.name) + "[" + std::to_string(k) + "]",
-                     host ? "holds whitespace or starts with '#'" : "holds whitespace");
+        note(log, f.name, -1, "starts with '#' or whitespace or ends with whitespace");
     return written;
 }
 
@@ -46,17 +42,22 @@ void compose_snmpd_conf(const std::uint8_t *image, OutputBuffer &out, LogEntries
     out.clear();
     out.append("syslocation %s\nsyscontact %s\nrocommunity %s\nrocommunity6 %s\nrwcommunity %s\nrwcommunity6 %s\n",
                location.c_str(), contact.c_str(), ro.c_str(), ro.c_str(), rw.c_str(), rw.c_str());
-    settings::Field receivers = F("trapReceivers");
-    for (unsigned k = 0; k < receivers.count; ++k) {
-        if (get_text(image, receivers, k).empty())
+    for (unsigned k = 0; k < F("trapReceivers").count; ++k) {
+        std::string_view stored = get_text(image, F("trapReceivers"), k);
+        if (stored.empty())
             continue;  // an empty entry names no destination
-        std::string host = trap_word(image, receivers, k, true, log);
+        std::string host = writers::snmp_word(writers::one_line(stored), true);
+        std::string community = writers::one_line(get_text(image, F("trapCommunities"), k));
+        std::string word = writers::snmp_word(community, false);
         if (host.empty()) {  // the community would be read as the host
-            log.push_back({LogEntry::Event, LOG_WARNING,
-                           "/etc/snmp/snmpd.conf: trapReceivers[" + std::to_string(k) +
-                               "] names no host the SNMP agent can read; its trapsink line is left out\n"});
+            note(log, "trapReceivers", static_cast<int>(k),
+                 "names no host the SNMP agent can read; its trapsink line is left out", false);
             continue;
         }
-        out.append("trapsink %s %s\n", host.c_str(), trap_word(image, F("trapCommunities"), k, false, log).c_str());
+        if (host != writers::one_line(stored))
+            note(log, "trapReceivers", static_cast<int>(k), "holds whitespace or starts with '#'");
+        if (word != community)
+            note(log, "trapCommunities", static_cast<int>(k), "holds whitespace");
+        out.append("trapsink %s %s\n", host.c_str(), word.c_str());
     }
 }

@@ -4,7 +4,7 @@
 #include "store/log.h"
 #include "writers/text.h"
 
-#include <algorithm>
+#include <cstdio>
 #include <string_view>
 
 using namespace settings;
@@ -21,27 +21,15 @@ bool has_control(std::string_view text)
     return false;
 }
 
-// The name of record i, for the user table and the directory group table.
-auto user_names(const std::uint8_t *image, const UserLayout &layout)
-{
-    return [image, &layout](unsigned i) { return get_text(record(image, layout.records, i), layout.name); };
-}
-
-auto group_names(const std::uint8_t *image)
-{
-    return [image](unsigned j) { return get_text(record(image, F("ldapGroupRecords"), j), Group("ldapGroupName")); };
-}
-
 // Repeats count among the records kept so far.
-template <typename NameOf>
-std::vector<unsigned> accounts(unsigned count, NameOf name_of, const char *table, const char *file,
+std::vector<unsigned> accounts(const std::vector<std::string_view> &names, const char *table, const char *file,
                                LogEntries &log)
 {
     std::vector<unsigned> kept;
-    for (unsigned i = 0; i < count; ++i) {
-        const char *why = account_name_fault(name_of(i));
+    for (unsigned i = 0; i < names.size(); ++i) {
+        const char *why = account_name_fault(names[i]);
         for (unsigned k : kept)
-            if (why == nullptr && name_of(k) == name_of(i))
+            if (why == nullptr && names[k] == names[i])
                 why = "its name repeats an earlier record's";
         if (why != nullptr)
             note_left_out(log, table, i, file, why);
@@ -49,20 +37,6 @@ std::vector<unsigned> accounts(unsigned count, NameOf name_of, const char *table
             kept.push_back(i);
     }
     return kept;
-}
-
-template <typename NameOf>
-const char *name_refusal(unsigned count, NameOf name_of, unsigned index, bool comma_splits)
-{
-    std::string_view name = name_of(index);
-    if (const char *why = account_name_fault(name))
-        return why;
-    if (comma_splits && name.find(',') != std::string_view::npos)
-        return "its name holds a comma";
-    for (unsigned j = 0; j < count; ++j)
-        if (j != index && name_of(j) == name)
-            return "its name repeats another record's";
-    return nullptr;
 }
 
 unsigned bounded(unsigned count, unsigned capacity, const char *counter, LogEntries &log)
@@ -143,28 +117,31 @@ const char *account_name_fault(std::string_view name)
     return nullptr;
 }
 
+std::vector<std::string_view> user_names(const std::uint8_t *image, const UserLayout &layout, unsigned count)
+{
+    std::vector<std::string_view> names;
+    for (unsigned i = 0; i < count; ++i)
+        names.push_back(get_text(record(image, layout.records, i), layout.name));
+    return names;
+}
+
+std::vector<std::string_view> group_names(const std::uint8_t *image, unsigned count)
+{
+    std::vector<std::string_view> names;
+    for (unsigned j = 0; j < count; ++j)
+        names.push_back(get_text(record(image, F("ldapGroupRecords"), j), Group("ldapGroupName")));
+    return names;
+}
+
 std::vector<unsigned> user_accounts(const std::uint8_t *image, const UserLayout &layout, unsigned count,
                                     const char *file, LogEntries &log)
 {
-    return accounts(count, user_names(image, layout), "user table", file, log);
+    return accounts(user_names(image, layout, count), "user table", file, log);
 }
 
 std::vector<unsigned> group_accounts(const std::uint8_t *image, unsigned count, const char *file, LogEntries &log)
 {
-    return accounts(count, group_names(image), "directory group table", file, log);
-}
-
-const char *user_name_refusal(const std::uint8_t *image, const UserLayout &layout, unsigned index)
-{
-    LogEntries ignored;
-    unsigned count = std::max(1u, user_records_to_walk(image, layout, ignored));
-    return name_refusal(count, user_names(image, layout), index, true);
-}
-
-const char *group_name_refusal(const std::uint8_t *image, unsigned index)
-{
-    LogEntries ignored;
-    return name_refusal(group_records_to_walk(image, ignored), group_names(image), index, false);
+    return accounts(group_names(image, count), "directory group table", file, log);
 }
 
 const char *account_field_fault(std::string_view text)
@@ -187,19 +164,18 @@ std::string account_hash(std::string_view hash)
     return account_field_fault(hash) != nullptr ? "*" : std::string(hash);
 }
 
-void note_left_out(LogEntries &log, const char *table, unsigned index, const char *file,
-                   const char *why)
+void note_left_out(LogEntries &log, const char *table, unsigned index, const char *file, const char *why)
 {
-    log.push_back({LogEntry::Event, LOG_ERR,
-                   std::string(table) + " record " + std::to_string(index) + " left out of " + file +
-                       ": " + why + "\n"});
+    char text[256];
+    std::snprintf(text, sizeof text, "%s record %u left out of %s: %s\n", table, index, file, why);
+    log.push_back({LogEntry::Event, LOG_ERR, text});
 }
 
-void note_cleaned(LogEntries &log, const char *table, unsigned index, const char *file, const std::string &what)
+void note_cleaned(LogEntries &log, const char *table, unsigned index, const char *file, const char *what)
 {
-    log.push_back({LogEntry::Event, LOG_WARNING,
-                   std::string(table) + " record " + std::to_string(index) + " written to " + file + " with " + what +
-                       "\n"});
+    char text[256];
+    std::snprintf(text, sizeof text, "%s record %u written to %s with %s\n", table, index, file, what);
+    log.push_back({LogEntry::Event, LOG_WARNING, text});
 }
 
 void pin_admin_record(std::uint8_t *image, const UserLayout &layout)

@@ -59,12 +59,10 @@ std::vector<unsigned> user_accounts(const std::uint8_t *image, const settings::U
 std::vector<unsigned> group_accounts(const std::uint8_t *image, unsigned count, const char *file,
                                      LogEntries &log);
 
-// Why the name of record `index` would be left out of a file or a member
-// list (a comma splits the group file's lists), or null: what cfgimage set
-// refuses.
-const char *user_name_refusal(const std::uint8_t *image, const settings::UserLayout &layout,
-                              unsigned index);
-const char *group_name_refusal(const std::uint8_t *image, unsigned index);
+// The names of the first `count` records of each table, in order.
+std::vector<std::string_view> user_names(const std::uint8_t *image, const settings::UserLayout &layout,
+                                         unsigned count);
+std::vector<std::string_view> group_names(const std::uint8_t *image, unsigned count);
 
 // Comments, descriptions and hashes never drop a record: colons and control
 // characters are taken out of a comment or description, and a hash holding
@@ -77,8 +75,7 @@ std::string account_hash(std::string_view hash);
 // there changed (`what`, at LOG_WARNING).
 void note_left_out(LogEntries &log, const char *table, unsigned index, const char *file,
                    const char *why);
-void note_cleaned(LogEntries &log, const char *table, unsigned index, const char *file,
-                  const std::string &what);
+void note_cleaned(LogEntries &log, const char *table, unsigned index, const char *file, const char *what);
 
 // Record 0 is the built-in administrator: id 1, privilege 0, in memory only.
 void pin_admin_record(std::uint8_t *image, const settings::UserLayout &layout);

@@ -1,7 +1,6 @@
 #include "writers/values.h"
 
 #include "writers/text.h"
-#include "writers/user_table.h"
 
 #include <cstring>
 
@@ -32,53 +31,6 @@ std::string backslashed(std::string_view text, const char *special)
     return s;
 }
 
-const char *line_break_fault(std::string_view text)
-{
-    return text.find_first_of("\r\n") != std::string_view::npos ? "it holds a line break" : nullptr;
-}
-
-const char *quoted_fault(std::string_view text)
-{
-    return text.find_first_of("\r\n\"'`") != std::string_view::npos ? "it holds a quote character or a line break"
-                                                                     : nullptr;
-}
-
-const char *rest_of_line_fault(std::string_view text)
-{
-    if (const char *why = line_break_fault(text))
-        return why;
-    return snmp_rest_of_line(text) != text ? "it starts with '#' or whitespace or ends with whitespace" : nullptr;
-}
-
-const char *host_fault(std::string_view text)
-{
-    return snmp_word(text, true) != text ? "it holds whitespace or starts with '#'" : nullptr;
-}
-
-const char *word_fault(std::string_view text)
-{
-    return snmp_word(text, false) != text ? "it holds whitespace" : nullptr;
-}
-
-struct Rule {
-    std::string_view field;
-    const char *(*fault)(std::string_view);
-};
-
-// Text fields whose writers do more than leave out line breaks.
-constexpr Rule kRules[] = {
-    {"lcdUserNotes", quoted_fault},
-    {"senderName", quoted_fault},
-    {"syslocation", rest_of_line_fault},
-    {"syscontact", rest_of_line_fault},
-    {"trapReceivers", host_fault},
-    {"trapCommunities", word_fault},
-    {"userGecos", account_field_fault},
-    {"userPasswordHash", account_field_fault},
-    {"userPasswordHashFips", account_field_fault},
-    {"ldapGroupDescription", account_field_fault},
-};
-
 } // namespace
 
 std::string one_line(std::string_view value)
@@ -103,9 +55,9 @@ std::string shell_text(std::string_view value)
     return s;
 }
 
-std::string without_quotes(const std::uint8_t *base, settings::Field f)
+std::string unquoted(std::string_view text)
 {
-    std::string s = one_line(settings::get_text(base, f));
+    std::string s = one_line(text);
     s.push_back('\0');
     for (int quote : {'"', '`', '\''})
         strip_char(s.data(), quote);
@@ -142,14 +94,6 @@ std::string snmp_word(std::string_view text, bool host)
         if (!is_space(static_cast<unsigned char>(c)) && !(host && s.empty() && c == '#'))
             s += c;
     return s;
-}
-
-const char *value_fault(const settings::Field &f, std::string_view text)
-{
-    for (const Rule &r : kRules)
-        if (r.field == f.name)
-            return r.fault(text);
-    return line_break_fault(text);
 }
 
 } // namespace writers

@@ -38,9 +38,13 @@ inline std::string value(const std::uint8_t *base, settings::Field f, unsigned i
     return text_value(settings::get_text(base, f, index));
 }
 
-// A text field without the quote characters, for values written between
-// single quotes (where every other character is literal).
-std::string without_quotes(const std::uint8_t *base, settings::Field f);
+// A text without line breaks and quote characters, for values written
+// between single quotes (where every other character is literal).
+std::string unquoted(std::string_view text);
+inline std::string without_quotes(const std::uint8_t *base, settings::Field f)
+{
+    return unquoted(settings::get_text(base, f));
+}
 
 // snmpd.conf. A community is one word of the agent's syntax: double-quoted
 // with backslash escapes when it holds anything but plain printable
@@ -51,9 +55,5 @@ std::string without_quotes(const std::uint8_t *base, settings::Field f);
 std::string snmp_community(std::string_view text);
 std::string snmp_rest_of_line(std::string_view text);
 std::string snmp_word(std::string_view text, bool host);
-
-// Why the file a writer puts text field `f` in would not give `text` back
-// exactly, or null. Account names are the account rule's (user_table.h).
-const char *value_fault(const settings::Field &f, std::string_view text);
 
 } // namespace writers

@@ -8,7 +8,6 @@
 
 #include <arpa/inet.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
