@@ -43,7 +43,7 @@ void compose_every_file(const Image &migrated, bool fips)
     out.clear();
     compose_netconf(image.data(), convert_netconf_addresses(image.data()), out);
     out.clear();
-    compose_snmpd_conf(image.data(), out);
+    compose_snmpd_conf(image.data(), out, log);
     out.clear();
     compose_ldapconf(image.data(), out);
     out.clear();

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // Password fields of the two service accounts as the current /etc/passwd
 // holds them; absent when the account has no entry.
@@ -17,6 +18,12 @@ struct KeptPasswords {
     std::optional<std::string> mlnuser;
     std::optional<std::string> kstuser;
 };
+
+// The two password fields from a passwd text, each from the account's
+// genuine line only: its exact name at the start of the line and its fixed
+// uid (100, 101). A forged entry that a parser would also read as the
+// account (" mlnuser_") is never taken.
+KeptPasswords kept_passwords_in(std::string_view passwd_text);
 
 void compose_ldapconf(const std::uint8_t *image, OutputBuffer &out);
 void compose_passwd(const std::uint8_t *image, const settings::UserLayout &layout,

@@ -13,15 +13,12 @@ const char kFile[] = "/etc/ldapgroup";
 
 void compose_ldapgroup(const std::uint8_t *image, OutputBuffer &out, LogEntries &log)
 {
-    unsigned count = group_records_to_walk(image, log);
-    for (unsigned j = 0; j < count; ++j) {
-        if (const char *why = group_record_fault(image, j)) {
-            note_left_out(log, "directory group table", j, kFile, why);
-            continue;
-        }
+    for (unsigned j : group_accounts(image, group_records_to_walk(image, log), kFile, log)) {
         const std::uint8_t *rec = record(image, F("ldapGroupRecords"), j);
         std::string name(get_text(rec, Group("ldapGroupName")));
-        std::string description(get_text(rec, Group("ldapGroupDescription")));
+        std::string description = account_text(get_text(rec, Group("ldapGroupDescription")));
+        if (description != get_text(rec, Group("ldapGroupDescription")))
+            note_cleaned(log, "directory group table", j, kFile, "its description cleaned");
         out.append("%s:x:%u:%u:%s:/:/usr/bin/cli\n", name.c_str(),
                    get_u(rec, Group("ldapGroupId")), get_u(rec, Group("ldapGroupPrivilege")),
                    description.c_str());

@@ -37,16 +37,6 @@ void OutputBuffer::append_text(std::string_view text)
     buffer_[length_] = '\0';
 }
 
-std::string one_line(std::string_view value)
-{
-    std::string s;
-    s.reserve(value.size());
-    for (char c : value)
-        if (c != '\n' && c != '\r')
-            s += c;
-    return s;
-}
-
 void write_config_file(const ConfigFile &file, std::string_view text)
 {
     std::optional<ReplaceFailure> failed = replace_file(file.path, text, file.mode);

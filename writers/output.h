@@ -26,10 +26,6 @@ private:
 
 extern OutputBuffer output_buffer;
 
-// A text value for a key=value line: line breaks would split the line and
-// forge keys for the service that reads the file, so they are left out.
-std::string one_line(std::string_view value);
-
 // How a configuration file is created and what a failure says.
 struct ConfigFile {
     const char *path;          // module path, e.g. "/etc/ldapconf"

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -24,18 +25,19 @@ const char kFixedAccounts[] = "wren:x:0:0:0,,:/:/bin/false\n"
                               "nobody:x:99:3:0,Default User,:/:/bin/false\n"
                               "ldapuser:none:5000:5000:0,LDAP Directory User,:/:/usr/bin/cli\n";
 
-bool is_service_account(std::string_view name)
-{
-    return name == "mlnuser_" || name == "kstuser_";
-}
-
 // One local user: a log line without the hash, and the passwd line.
 void add_user(const std::uint8_t *rec, const UserLayout &layout, unsigned index, unsigned id,
               unsigned privilege, OutputBuffer &out, LogEntries &log)
 {
     std::string name(get_text(rec, layout.name));
-    std::string gecos(get_text(rec, layout.gecos));
-    std::string hash(get_text(rec, layout.hash));
+    std::string gecos = account_text(get_text(rec, layout.gecos));
+    std::string hash = account_hash(get_text(rec, layout.hash));
+    bool gecos_cleaned = gecos != get_text(rec, layout.gecos), hash_replaced = hash != get_text(rec, layout.hash);
+    if (gecos_cleaned || hash_replaced)
+        note_cleaned(log, "user table", index, kFile,
+                     gecos_cleaned && hash_replaced ? "its comment cleaned and its password hash replaced by *"
+                     : gecos_cleaned                ? "its comment cleaned"
+                                                    : "its password hash replaced by *");
     char line[256];
     std::snprintf(line, sizeof line, "[%u] - %s:%s:%u:%u:%s:/:/usr/bin/cli\n", index, name.c_str(),
                   "-", id, privilege, gecos.c_str());
@@ -44,30 +46,48 @@ void add_user(const std::uint8_t *rec, const UserLayout &layout, unsigned index,
                gecos.c_str());
 }
 
-std::optional<std::string> kept_password(const char *account)
+// The current file's text, read through the descriptor the writer holds
+// locked (pread keeps the offset at 0 for the write that follows); what
+// cannot be read counts as absent.
+std::string read_text(int fd)
 {
-    struct passwd *pw = platform::getpwnam(account);
-    if (pw == nullptr || pw->pw_passwd == nullptr)
-        return std::nullopt;
-    return std::string(pw->pw_passwd);
+    std::string text;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0)
+        text.append(chunk, static_cast<std::size_t>(n));
+    return text;
 }
 
 } // namespace
+
+KeptPasswords kept_passwords_in(std::string_view passwd_text)
+{
+    KeptPasswords kept;
+    while (!passwd_text.empty()) {
+        std::string_view line = passwd_text.substr(0, passwd_text.find('\n'));
+        passwd_text.remove_prefix(std::min(passwd_text.size(), line.size() + 1));
+        std::size_t colon = line.find(':'), second = line.find(':', colon + 1);
+        if (colon == std::string_view::npos || second == std::string_view::npos)
+            continue;
+        std::string_view name = line.substr(0, colon), after = line.substr(second + 1);
+        std::optional<std::string> *slot = name == "mlnuser_" && after.starts_with("100:")   ? &kept.mlnuser
+                                           : name == "kstuser_" && after.starts_with("101:") ? &kept.kstuser
+                                                                                             : nullptr;
+        if (slot != nullptr && !*slot)
+            *slot = std::string(line.substr(colon + 1, second - colon - 1));
+    }
+    return kept;
+}
 
 void compose_passwd(const std::uint8_t *image, const UserLayout &layout, const KeptPasswords &kept,
                     OutputBuffer &out, LogEntries &log)
 {
     out.append_text(kFixedAccounts);
-    unsigned count = user_records_to_walk(image, layout, log);
     // The built-in administrator is always uid 1 in group 0, whatever the count.
-    for (unsigned i = 0; i == 0 || i < count; ++i) {
+    unsigned count = std::max(1u, user_records_to_walk(image, layout, log));
+    for (unsigned i : user_accounts(image, layout, count, kFile, log)) {
         const std::uint8_t *rec = record(image, layout.records, i);
-        if (i > 0 && is_service_account(get_text(rec, layout.name)))
-            continue;
-        if (const char *why = user_record_fault(image, layout, i)) {
-            note_left_out(log, "user table", i, kFile, why);
-            continue;
-        }
         if (i == 0)
             add_user(rec, layout, i, 1, 0, out, log);
         else
@@ -97,7 +117,7 @@ void write_user_settings_to_fs(void)
     // in place, so both belong to one locked interval.
     struct mgmt_file_lock lock_state {};
     lock_file_rw(fd, &lock_state);
-    KeptPasswords kept{kept_password("mlnuser_"), kept_password("kstuser_")};
+    KeptPasswords kept = kept_passwords_in(read_text(fd));
 
     LayoutChoice choice = choose_user_layout(settings_image, fips, true);
     if (choice.by_hash)

@@ -2,26 +2,41 @@
 
 #include "platform/platform.h"
 #include "store/log.h"
+#include "writers/text.h"
 
+#include <cstdio>
 #include <string_view>
 
 using namespace settings;
 
 namespace {
 
-bool has_any(std::string_view text, std::string_view chars)
+constexpr std::string_view kFixedNames[] = {"wren", "nobody", "ldapuser", "mlnuser_", "kstuser_"};
+
+bool has_control(std::string_view text)
 {
-    return text.find_first_of(chars) != std::string_view::npos;
+    for (char c : text)
+        if (is_control(static_cast<unsigned char>(c)))
+            return true;
+    return false;
 }
 
-// The reason a text field of an account line is unfit, or null.
-const char *field_fault(std::string_view text, const char *colon, const char *line_break)
+// Repeats count among the records kept so far.
+std::vector<unsigned> accounts(const std::vector<std::string_view> &names, const char *table, const char *file,
+                               LogEntries &log)
 {
-    if (has_any(text, ":"))
-        return colon;
-    if (has_any(text, "\n\r"))
-        return line_break;
-    return nullptr;
+    std::vector<unsigned> kept;
+    for (unsigned i = 0; i < names.size(); ++i) {
+        const char *why = account_name_fault(names[i]);
+        for (unsigned k : kept)
+            if (why == nullptr && names[k] == names[i])
+                why = "its name repeats an earlier record's";
+        if (why != nullptr)
+            note_left_out(log, table, i, file, why);
+        else
+            kept.push_back(i);
+    }
+    return kept;
 }
 
 unsigned bounded(unsigned count, unsigned capacity, const char *counter, LogEntries &log)
@@ -84,39 +99,83 @@ unsigned group_records_to_walk(const std::uint8_t *image, LogEntries &log)
                    log);
 }
 
-const char *user_record_fault(const std::uint8_t *image, const UserLayout &layout, unsigned index)
+const char *account_name_fault(std::string_view name)
 {
-    const std::uint8_t *rec = record(image, layout.records, index);
-    std::string_view name = get_text(rec, layout.name);
     if (name.empty())
         return "its name is empty";
-    if (has_any(name, ","))
-        return "its name holds a comma";
-    if (const char *why = field_fault(name, "its name holds a colon", "its name holds a line break"))
-        return why;
-    if (const char *why = field_fault(get_text(rec, layout.gecos), "its comment holds a colon",
-                                      "its comment holds a line break"))
-        return why;
-    return field_fault(get_text(rec, layout.hash), "its password hash holds a colon",
-                       "its password hash holds a line break");
+    if (is_space(static_cast<unsigned char>(name.front())) || is_space(static_cast<unsigned char>(name.back())))
+        return "its name starts or ends with whitespace";
+    if (has_control(name))
+        return "its name holds a control character";
+    if (name.find(':') != std::string_view::npos)
+        return "its name holds a colon";
+    if (name.front() == '#' || name.front() == '+' || name.front() == '-')
+        return "its name starts with '#', '+' or '-'";
+    for (std::string_view fixed : kFixedNames)
+        if (name == fixed)
+            return "its name is a fixed account's";
+    return nullptr;
 }
 
-const char *group_record_fault(const std::uint8_t *image, unsigned index)
+std::vector<std::string_view> user_names(const std::uint8_t *image, const UserLayout &layout, unsigned count)
 {
-    const std::uint8_t *rec = record(image, F("ldapGroupRecords"), index);
-    if (const char *why = field_fault(get_text(rec, Group("ldapGroupName")), "its name holds a colon",
-                                      "its name holds a line break"))
-        return why;
-    return field_fault(get_text(rec, Group("ldapGroupDescription")),
-                       "its description holds a colon", "its description holds a line break");
+    std::vector<std::string_view> names;
+    for (unsigned i = 0; i < count; ++i)
+        names.push_back(get_text(record(image, layout.records, i), layout.name));
+    return names;
 }
 
-void note_left_out(LogEntries &log, const char *table, unsigned index, const char *file,
-                   const char *why)
+std::vector<std::string_view> group_names(const std::uint8_t *image, unsigned count)
 {
-    log.push_back({LogEntry::Event, LOG_ERR,
-                   std::string(table) + " record " + std::to_string(index) + " left out of " + file +
-                       ": " + why + "\n"});
+    std::vector<std::string_view> names;
+    for (unsigned j = 0; j < count; ++j)
+        names.push_back(get_text(record(image, F("ldapGroupRecords"), j), Group("ldapGroupName")));
+    return names;
+}
+
+std::vector<unsigned> user_accounts(const std::uint8_t *image, const UserLayout &layout, unsigned count,
+                                    const char *file, LogEntries &log)
+{
+    return accounts(user_names(image, layout, count), "user table", file, log);
+}
+
+std::vector<unsigned> group_accounts(const std::uint8_t *image, unsigned count, const char *file, LogEntries &log)
+{
+    return accounts(group_names(image, count), "directory group table", file, log);
+}
+
+const char *account_field_fault(std::string_view text)
+{
+    return text.find(':') != std::string_view::npos || has_control(text) ? "it holds a colon or a control character"
+                                                                          : nullptr;
+}
+
+std::string account_text(std::string_view text)
+{
+    std::string s;
+    for (char c : text)
+        if (c != ':' && !is_control(static_cast<unsigned char>(c)))
+            s += c;
+    return s;
+}
+
+std::string account_hash(std::string_view hash)
+{
+    return account_field_fault(hash) != nullptr ? "*" : std::string(hash);
+}
+
+void note_left_out(LogEntries &log, const char *table, unsigned index, const char *file, const char *why)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "%s record %u left out of %s: %s\n", table, index, file, why);
+    log.push_back({LogEntry::Event, LOG_ERR, text});
+}
+
+void note_cleaned(LogEntries &log, const char *table, unsigned index, const char *file, const char *what)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "%s record %u written to %s with %s\n", table, index, file, what);
+    log.push_back({LogEntry::Event, LOG_WARNING, text});
 }
 
 void pin_admin_record(std::uint8_t *image, const UserLayout &layout)

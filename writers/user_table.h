@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // What composing a file has to say in the log; the thin layer sends it, so
@@ -43,15 +44,38 @@ unsigned user_records_to_walk(const std::uint8_t *image, const settings::UserLay
 // ldapGroupCount, likewise bounded by the directory group table.
 unsigned group_records_to_walk(const std::uint8_t *image, LogEntries &log);
 
-// Why user record `index` cannot become a line of the account files, or null.
-// Separators or line breaks in a field would forge or corrupt entries.
-const char *user_record_fault(const std::uint8_t *image, const settings::UserLayout &layout,
-                              unsigned index);
-const char *group_record_fault(const std::uint8_t *image, unsigned index);
+// The account rule, one for every account file (passwd, group, bay access,
+// directory groups) and for cfgimage set. A name is left out when a passwd
+// or group reader would read it as another name or another record: empty,
+// white space at either end, a control character, a colon, a first '#',
+// '+' or '-' (comments and NIS entries), a fixed account's name, or an
+// earlier record's name. Null when the name is fit.
+const char *account_name_fault(std::string_view name);
 
-// Logs that a record was left out of `file` (never its hash).
+// The records among the first `count` that name accounts, in table order;
+// the others are logged as left out of `file`.
+std::vector<unsigned> user_accounts(const std::uint8_t *image, const settings::UserLayout &layout,
+                                    unsigned count, const char *file, LogEntries &log);
+std::vector<unsigned> group_accounts(const std::uint8_t *image, unsigned count, const char *file,
+                                     LogEntries &log);
+
+// The names of the first `count` records of each table, in order.
+std::vector<std::string_view> user_names(const std::uint8_t *image, const settings::UserLayout &layout,
+                                         unsigned count);
+std::vector<std::string_view> group_names(const std::uint8_t *image, unsigned count);
+
+// Comments, descriptions and hashes never drop a record: colons and control
+// characters are taken out of a comment or description, and a hash holding
+// them is written as "*", which no password matches.
+const char *account_field_fault(std::string_view text);
+std::string account_text(std::string_view text);
+std::string account_hash(std::string_view hash);
+
+// Logs that a record was left out of `file` (never its hash), or written
+// there changed (`what`, at LOG_WARNING).
 void note_left_out(LogEntries &log, const char *table, unsigned index, const char *file,
                    const char *why);
+void note_cleaned(LogEntries &log, const char *table, unsigned index, const char *file, const char *what);
 
 // Record 0 is the built-in administrator: id 1, privilege 0, in memory only.
 void pin_admin_record(std::uint8_t *image, const settings::UserLayout &layout);

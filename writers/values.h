@@ -1,12 +1,25 @@
-// Settings as the key=value writers print them.
+// Settings as the files print them, each value in the form its reader takes
+// back exactly: key=value files are sourced by a POSIX shell, snmpd.conf is
+// read by the SNMP agent.
 #pragma once
 
 #include "settings/layout.h"
 #include "writers/output.h"
 
 #include <string>
+#include <string_view>
 
 namespace writers {
+
+// A text without its line breaks: no file can hold them inside one line.
+std::string one_line(std::string_view value);
+
+// A text for a key=value line: byte for byte when every character is one a
+// shell takes literally (letters, digits, bytes above 127 and "%+,-./:=@_");
+// otherwise each other character gets a backslash before it, as
+// escape_enc_name marks them. Sourcing the file, or unescape_enc_name,
+// gives the text back.
+std::string shell_text(std::string_view value);
 
 // A number as the C formats see it: unsigned fields are not sign-extended.
 inline int number(const std::uint8_t *base, settings::Field f, unsigned index = 0)
@@ -15,14 +28,32 @@ inline int number(const std::uint8_t *base, settings::Field f, unsigned index = 
     return is_signed ? settings::get_i(base, f, index) : static_cast<int>(settings::get_u(base, f, index));
 }
 
-// A text field as one line of a file.
+// A text, or a text field, as the value of a key=value line.
+inline std::string text_value(std::string_view text)
+{
+    return shell_text(one_line(text));
+}
 inline std::string value(const std::uint8_t *base, settings::Field f, unsigned index = 0)
 {
-    return one_line(settings::get_text(base, f, index));
+    return text_value(settings::get_text(base, f, index));
 }
 
-// A text field without the quote characters, for values written between
-// single quotes.
-std::string without_quotes(const std::uint8_t *base, settings::Field f);
+// A text without line breaks and quote characters, for values written
+// between single quotes (where every other character is literal).
+std::string unquoted(std::string_view text);
+inline std::string without_quotes(const std::uint8_t *base, settings::Field f)
+{
+    return unquoted(settings::get_text(base, f));
+}
+
+// snmpd.conf. A community is one word of the agent's syntax: double-quoted
+// with backslash escapes when it holds anything but plain printable
+// characters. A location or contact is the rest of its line, so it cannot
+// start with '#' or whitespace nor end with whitespace; a trapsink word
+// cannot hold whitespace, and a host cannot start with '#'. Those are
+// written in the closest form the agent reads.
+std::string snmp_community(std::string_view text);
+std::string snmp_rest_of_line(std::string_view text);
+std::string snmp_word(std::string_view text, bool host);
 
 } // namespace writers

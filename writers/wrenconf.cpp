@@ -102,7 +102,7 @@ void compose_wrenconf(const std::uint8_t *image, OutputBuffer &out)
 {
     char name[kEscapedNameSize];
     std::string_view stored = settings::get_text(image, F("enclosureName"));
-    escape_enc_name_into(one_line(stored.substr(0, std::min(stored.size(), ENC_NAME_MAX))), name, sizeof name);
+    escape_enc_name_into(writers::one_line(stored.substr(0, std::min(stored.size(), ENC_NAME_MAX))), name, sizeof name);
     std::uint16_t tcp_timeout = static_cast<std::uint16_t>(u(image, F("tcpTimeout")));
     if (tcp_timeout < kMinTcpTimeout)
         tcp_timeout = kMinTcpTimeout;

@@ -318,6 +318,7 @@ TEST(CfgimageSet, EveryRefusalLeavesTheFileAsItWas)
         std::vector<std::string> assignments;
         int status;
     };
+    const auto busy = encoded(busy_image(false));
     const Case cases[] = {
         {encoded(sample_image()), {"lcdPin=1234567"}, 1},                      // width
         {encoded(sample_image()), {"usbMode=256"}, 1},                         // range
@@ -328,6 +329,12 @@ TEST(CfgimageSet, EveryRefusalLeavesTheFileAsItWas)
         {encoded(sample_image()), {"rackName"}, 64},                           // not an assignment
         {broken, {"rackName=fine"}, 1},                                        // uncorrectable
         {encoded(image_at(39)), {"rackName=fine"}, 1},                         // another layout
+        // values a writer would leave out or change
+        {busy, {"userName[1]= mlnuser_"}, 1},        {busy, {"userName[2]=Administrator"}, 1},
+        {busy, {"userName[1]=smith,j"}, 1},          {busy, {"userGecos[0]=Tel: 555"}, 1},
+        {busy, {"ldapGroupDescription[0]=a\tb"}, 1}, {busy, {"syscontact=#ops"}, 1},
+        {busy, {"trapCommunities[1]=a b"}, 1},       {busy, {"lcdUserNotes=it's"}, 1},
+        {busy, {"rackName=a\nb"}, 1},
     };
     for (const Case &c : cases) {
         m.write_bytes("/images/env", c.raw);

@@ -255,10 +255,11 @@ TEST(CfgimageRender, KeptPasswordsComeFromThePasswdFile)
 {
     std::filesystem::path file = std::filesystem::temp_directory_path() / ("cfgimage_test." + std::to_string(getpid()));
     EXPECT_FALSE(kept_passwords_from(file.string()).mlnuser);
-    std::ofstream(file) << "root:x:0:0::/:/bin/sh\nmlnuser_:$1$kept$m:100:0::/:/bin/false\n"
+    std::ofstream(file) << " mlnuser_:forged:100:0::/:/bin/false\nkstuser_:wrong-uid:5:2::/:/bin/false\n"
+                        << "root:x:0:0::/:/bin/sh\nmlnuser_:$1$kept$m:100:0::/:/bin/false\n"
                         << "kstuser_::101:2::/:/bin/false\nmlnuser_:second:100:0::/:/bin/false\n";
     KeptPasswords kept = kept_passwords_from(file.string());
-    EXPECT_EQ(kept.mlnuser, "$1$kept$m");  // the first entry counts
+    EXPECT_EQ(kept.mlnuser, "$1$kept$m");  // the first genuine entry counts
     EXPECT_EQ(kept.kstuser, "");
     std::filesystem::remove(file);
 }

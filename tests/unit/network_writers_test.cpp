@@ -8,7 +8,6 @@
 
 #include <arpa/inet.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -57,7 +56,10 @@ template <class Compose> std::string composed(const Image &im, Compose compose)
 }
 
 std::string wrenconf(const Image &im) { return composed(im, compose_wrenconf); }
-std::string snmpd(const Image &im) { return composed(im, compose_snmpd_conf); }
+std::string snmpd(const Image &im, LogEntries &log)
+{
+    return composed(im, [&](const std::uint8_t *p, OutputBuffer &out) { compose_snmpd_conf(p, out, log); });
+}
 std::string netconf(const Image &im)
 {
     return composed(im, [](const std::uint8_t *p, OutputBuffer &out) {
@@ -122,15 +124,16 @@ TEST(Wrenconf, TcpTimeoutHasAFloorOfTenAndSessionTimeoutNone)
     }
 }
 
-TEST(Wrenconf, LineBreaksInValuesCannotForgeKeys)
+TEST(Wrenconf, ValuesAShellWouldInterpretAreBackslashedAndLineBreaksDropped)
 {
     Image im = blank();
-    texts(im, {{"rackName", "R1\nbaudRate=1"}, {"lcdUserNotes", "a\r\nb"}, {"enclosureName", "E\nF"}});
+    texts(im, {{"rackName", "R1\nbaudRate=1"}, {"lcdUserNotes", "a\r\n$(b)'\\"}, {"TZ", "$(x);`y` \t~:~#\\"},
+               {"certsMD5", "ok-1.2,3@a=b%c+d_e/\xc3\xa9"}});
     std::string f = wrenconf(im);
     EXPECT_EQ(line(f, "rackName"), "rackName=R1baudRate=1");
-    EXPECT_EQ(line(f, "lcdUserNotes"), "lcdUserNotes='ab'");
-    EXPECT_EQ(line(f, "enclosureName"), "enclosureName=EF");
-    EXPECT_EQ(std::count(f.begin(), f.end(), '\n'), 45);
+    EXPECT_EQ(line(f, "lcdUserNotes"), "lcdUserNotes='a$(b)\\'");  // literal between single quotes
+    EXPECT_EQ(line(f, "TZ"), "TZ=\\$\\(x\\)\\;\\`y\\`\\ \\\t\\~:\\~\\#\\\\");
+    EXPECT_EQ(line(f, "certsMD5"), "certsMD5=ok-1.2,3@a=b%c+d_e/\xc3\xa9");  // nothing to quote
 }
 
 TEST(Wrenconf, EnclosureNameIsEscapedWholeAndLeavesTheImageAlone)
@@ -231,18 +234,12 @@ TEST(Netconf, EveryKeyInOrderWithItsFormatting)
               "fqdnEnabled=1\ncac=0\nocsp=1\n");
 }
 
-TEST(Netconf, NtpPollZeroMeansTheDefaultAndLineBreaksAreDropped)
+TEST(Netconf, NtpPollZeroMeansTheDefault)
 {
     Image im = blank();
     EXPECT_EQ(line(netconf(im), "ntpPoll"), "ntpPoll=720");
     nums(im, {{"ntpPoll", -1}});
-    text(im, "ntpServer1", "ntp\nhttpFlag=1");
-    text(im, "senderName", "A\nB");
-    std::string f = netconf(im);
-    EXPECT_EQ(line(f, "ntpPoll"), "ntpPoll=-1");
-    EXPECT_EQ(line(f, "ntpServer1"), "ntpServer1=ntphttpFlag=1");
-    EXPECT_EQ(line(f, "senderName"), "senderName='AB'");
-    EXPECT_EQ(line(f, "httpFlag"), "httpFlag=0");
+    EXPECT_EQ(line(netconf(im), "ntpPoll"), "ntpPoll=-1");
 }
 
 TEST(SnmpdConf, CommunitiesTwiceAndTrapSinksForSetReceiversOnly)
@@ -255,17 +252,34 @@ TEST(SnmpdConf, CommunitiesTwiceAndTrapSinksForSetReceiversOnly)
     text(im, "trapCommunities", "t5", 5);
     text(im, "trapCommunities", "unused", 3);
     text(im, "trapReceivers", "10.0.0.7", 7);
-    EXPECT_EQ(snmpd(im),
+    LogEntries log;
+    EXPECT_EQ(snmpd(im, log),
               "syslocation Lab 3\nsyscontact ops\nrocommunity public\nrocommunity6 public\n"
               "rwcommunity private\nrwcommunity6 private\n"
               "trapsink 10.0.0.5 t2\ntrapsink 10.0.0.9 t5\ntrapsink 10.0.0.7 \n");
+    EXPECT_TRUE(log.empty());
 }
 
-TEST(SnmpdConf, EmptyValuesKeepTheirKeywordsAndLineBreaksAreDropped)
+TEST(SnmpdConf, ValuesTheAgentCannotReadAreWrittenInTheClosestFormAndSaidOnce)
 {
     Image im = blank();
-    text(im, "syscontact", "a\nrwcommunity evil");
-    text(im, "trapReceivers", "h\n", 0);
-    EXPECT_EQ(snmpd(im), "syslocation \nsyscontact arwcommunity evil\nrocommunity \nrocommunity6 \nrwcommunity \n"
-                         "rwcommunity6 \ntrapsink h \n");
+    texts(im, {{"syscontact", "a\nrwcommunity evil"}, {"syslocation", " # Lab 3 "}, {"rocommunity", "pub lic"},
+               {"rwcommunity", "it's \"x\"\\"}});
+    for (auto [k, host, community] : {std::tuple{0, "h\n", ""}, {1, "10.0.0.1 evil", "a b\tc"}, {2, "#", "10.0.0.9"}}) {
+        text(im, "trapReceivers", host, k);
+        text(im, "trapCommunities", community, k);
+    }
+    LogEntries log;
+    EXPECT_EQ(snmpd(im, log), R"(syslocation Lab 3
+syscontact arwcommunity evil
+rocommunity "pub lic"
+rocommunity6 "pub lic"
+rwcommunity "it\\'s \"x\"\\\\"
+rwcommunity6 "it\\'s \"x\"\\\\"
+trapsink h 
+trapsink 10.0.0.1evil abc
+)");
+    ASSERT_EQ(log.size(), 4u);  // the location, receiver 1, community 1, and receiver 2 left out
+    EXPECT_EQ(log[3].text, "/etc/snmp/snmpd.conf: trapReceivers[2] names no host the SNMP agent can read; its "
+                           "trapsink line is left out\n");
 }

@@ -305,6 +305,8 @@ int set(const CommandLine &line)
             return fail(*error);
         if (auto error = assign(d->image.data(), std::get<Place>(place), std::string_view(arg).substr(eq + 1)))
             return fail(*error);
+        if (auto error = refusal(d->image.data(), std::get<Place>(place), line.fips))
+            return fail(*error);
     }
     if (auto error = file.write(d->image))
         return fail(*error);

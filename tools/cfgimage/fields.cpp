@@ -2,9 +2,11 @@
 
 #include "settings/layouts_old.h"
 #include "writers/user_table.h"
+#include "writers/values.h"
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <vector>
@@ -189,6 +191,52 @@ std::variant<Place, std::string> record_place(const FieldName &n, const Field &f
     return Place{n.text(), f, table.at(*n.index), 0, nullptr};
 }
 
+// How the writers put a text field in their files, as its reader gets it
+// back; the first row holds for every field not named.
+struct TextForm {
+    std::string_view field;
+    std::string (*written)(std::string_view);
+    const char *why;
+};
+
+constexpr TextForm kTextForms[] = {
+    {"", writers::one_line, "it holds a line break"},
+    {"lcdUserNotes", writers::unquoted, "it holds a quote character or a line break"},
+    {"senderName", writers::unquoted, "it holds a quote character or a line break"},
+    {"syslocation", [](std::string_view t) { return writers::snmp_rest_of_line(writers::one_line(t)); },
+     "it starts with '#' or whitespace or ends with whitespace, or holds a line break"},
+    {"syscontact", [](std::string_view t) { return writers::snmp_rest_of_line(writers::one_line(t)); },
+     "it starts with '#' or whitespace or ends with whitespace, or holds a line break"},
+    {"trapReceivers", [](std::string_view t) { return writers::snmp_word(t, true); },
+     "it holds whitespace or starts with '#'"},
+    {"trapCommunities", [](std::string_view t) { return writers::snmp_word(t, false); }, "it holds whitespace"},
+    {"userGecos", account_text, "it holds a colon or a control character"},
+    {"ldapGroupDescription", account_text, "it holds a colon or a control character"},
+    {"userPasswordHash", account_hash, "it holds a colon or a control character"},
+    {"userPasswordHashFips", account_hash, "it holds a colon or a control character"},
+};
+
+// Why a name among `names` (the records the files walk) would be left out
+// of a file or, for users, of a group member list, where a comma splits it.
+const char *name_refusal(std::string_view name, const std::vector<std::string_view> &names, unsigned index,
+                         bool comma_splits)
+{
+    if (const char *why = account_name_fault(name))
+        return why;
+    if (comma_splits && name.find(',') != std::string_view::npos)
+        return "its name holds a comma";
+    for (unsigned j = 0; j < names.size(); ++j)
+        if (j != index && names[j] == name)
+            return "its name repeats another record's";
+    return nullptr;
+}
+
+// Which record of `table` a record field's place is in.
+unsigned record_index(const Place &p, const Field &table)
+{
+    return static_cast<unsigned>((p.base - table.offset) / table.size);
+}
+
 } // namespace
 
 const Layout *layout_for(unsigned version)
@@ -338,6 +386,34 @@ std::optional<std::string> assign(std::uint8_t *image, const Place &p, std::stri
     default:
         return assign_number(base, p, value);
     }
+}
+
+std::optional<std::string> refusal(const std::uint8_t *image, const Place &p, bool fips_mode)
+{
+    if (p.bit != nullptr || p.field.type != FieldType::Text)
+        return std::nullopt;
+    std::string_view text = settings::get_text(image + p.base, p.field, p.index);
+    const char *why = nullptr;
+    if (p.field.name == std::string_view("userName")) {
+        const settings::UserLayout &users = settings::user_layout(fips_users(image, fips_mode));
+        LogEntries ignored;
+        unsigned count = std::max(1u, user_records_to_walk(image, users, ignored));
+        why = name_refusal(text, user_names(image, users, count), record_index(p, users.records), true);
+    } else if (p.field.name == std::string_view("ldapGroupName")) {
+        LogEntries ignored;
+        why = name_refusal(text, group_names(image, group_records_to_walk(image, ignored)),
+                           record_index(p, F("ldapGroupRecords")), false);
+    } else {
+        const TextForm *form = &kTextForms[0];
+        for (const TextForm &f : kTextForms)
+            if (f.field == p.field.name)
+                form = &f;
+        if (form->written(text) != text)
+            why = form->why;
+    }
+    if (why == nullptr)
+        return std::nullopt;
+    return p.name + ": " + why + "; cfgpull would not write it as stored";
 }
 
 } // namespace cfgimage

@@ -74,4 +74,9 @@ std::string format_place(const std::uint8_t *image, const Place &place);
 // and its limit and leaves the image as it was.
 std::optional<std::string> assign(std::uint8_t *image, const Place &place, std::string_view value);
 
+// Why cfgpull would not write the text now at the place as stored (leave
+// its record out, change it, or not have its reader get it back), as a
+// one-line error; nothing for other values.
+std::optional<std::string> refusal(const std::uint8_t *image, const Place &place, bool fips_mode);
+
 } // namespace cfgimage

@@ -7,7 +7,6 @@
 #include "writers/wrenconf.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,7 +57,7 @@ Composed netconf(Image &image, const RenderInput &)
 
 Composed snmpd_conf(Image &image, const RenderInput &)
 {
-    return buffered([&](OutputBuffer &out, LogEntries &) { compose_snmpd_conf(image.data(), out); });
+    return buffered([&](OutputBuffer &out, LogEntries &log) { compose_snmpd_conf(image.data(), out, log); });
 }
 
 Composed passwd(Image &image, const RenderInput &in)
@@ -199,27 +198,20 @@ std::vector<RenderedFile> render_files(const std::uint8_t *image, const RenderIn
 
 KeptPasswords kept_passwords_from(const std::string &passwd_path)
 {
-    KeptPasswords kept;
     // Only a regular file: a FIFO would keep the render waiting (and the
     // write of the new file refuses it).
+    std::string text;
     int fd = ::open(passwd_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat st {};
-    FILE *f = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fdopen(fd, "r") : nullptr;
-    if (f == nullptr) {
-        if (fd >= 0)
-            ::close(fd);
-        return kept;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
     }
-    // The first entry of each name, as getpwnam finds it.
-    while (struct passwd *pw = fgetpwent(f)) {
-        std::string_view name = pw->pw_name;
-        if (name == "mlnuser_" && !kept.mlnuser)
-            kept.mlnuser = pw->pw_passwd;
-        else if (name == "kstuser_" && !kept.kstuser)
-            kept.kstuser = pw->pw_passwd;
-    }
-    std::fclose(f);
-    return kept;
+    if (fd >= 0)
+        ::close(fd);
+    return kept_passwords_in(text);
 }
 
 std::optional<std::string> write_rendered(const std::string &dir, std::span<const RenderedFile> files)
