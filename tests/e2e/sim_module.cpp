@@ -134,7 +134,7 @@ std::vector<std::uint8_t> SimModule::read_image() const
 }
 
 RunResult SimModule::run(const std::string &program, const std::vector<std::string> &args,
-                         long file_size_limit, unsigned timeout_seconds) const
+                         long file_size_limit, unsigned timeout_seconds, const std::vector<std::string> &env) const
 {
     static std::atomic<unsigned> runs{0};
     std::string tag = std::to_string(runs++);
@@ -146,6 +146,10 @@ RunResult SimModule::run(const std::string &program, const std::vector<std::stri
         ::dup2(o, 1);
         ::dup2(e, 2);
         ::setenv("CFGPULL_SIM_ROOT", root_.c_str(), 1);
+        for (const std::string &entry : env) {
+            std::string name = entry.substr(0, entry.find('=')), value = entry.substr(name.size() + 1);
+            value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
+        }
         if (file_size_limit >= 0) {
             ::signal(SIGXFSZ, SIG_IGN);
             struct rlimit lim = {static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};

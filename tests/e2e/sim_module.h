@@ -59,9 +59,11 @@ public:
     // Runs <build>/bin/<program> with CFGPULL_SIM_ROOT set to this root.
     // A non-negative file_size_limit makes writes beyond it fail (EFBIG); a
     // run still going after timeout_seconds is killed (status 128 + SIGALRM).
-    // Safe to call from several threads at once.
+    // `env` entries NAME=VALUE are set after the root (an empty value unsets
+    // NAME). Safe to call from several threads at once.
     RunResult run(const std::string &program, const std::vector<std::string> &args,
-                  long file_size_limit = -1, unsigned timeout_seconds = 0) const;
+                  long file_size_limit = -1, unsigned timeout_seconds = 0,
+                  const std::vector<std::string> &env = {}) const;
 
     // True when another run takes the settings lock at once.
     bool lock_is_free() const;

@@ -17,16 +17,15 @@
 #include <string>
 #include <vector>
 
-// Builds an image of `size` bytes (zero where no line says otherwise).
-// Throws std::runtime_error naming the line on anything it cannot place.
-std::vector<std::uint8_t> load_image_fixture(const std::string &path, std::size_t size);
+// Applies the lines (in the current layout unless a "layout" line names
+// another). Throws std::runtime_error naming `origin` and the line on
+// anything it cannot place.
+void patch_image(std::vector<std::uint8_t> &image, const std::string &lines, const std::string &origin = "patch");
 
-// Applies lines of the same form, given as text, in the current layout
-// (or the one a "layout" line names).
-void patch_image(std::vector<std::uint8_t> &image, const std::string &lines);
+// The lines that build `image` from zeros in the current layout: every
+// element that is not all zero, record fields one by one, the user table as
+// a module in FIPS mode (or not) reads it.
+std::string describe_image(const std::uint8_t *image, bool fips);
 
-// The same, read from a file.
-void patch_image_file(std::vector<std::uint8_t> &image, const std::string &path);
-
-// Name of the current-layout field that holds byte `offset`.
-std::string field_at(std::size_t offset);
+// A whole file; throws when it cannot be read.
+std::string read_file(const std::string &path);
