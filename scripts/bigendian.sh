@@ -21,5 +21,4 @@ fi
 dir=build/s390x
 cmake --no-warn-unused-cli -S . -B $dir -DCMAKE_TOOLCHAIN_FILE=cmake/s390x.cmake -DCFGPULL_S390X_ROOT="$root" -DCFGPULL_WERROR=ON >/dev/null
 cmake --build $dir -j "$(nproc)"
-echo "== tests: s390x (big-endian, under qemu-s390x)"
 sh scripts/ctest.sh $dir
