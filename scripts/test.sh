@@ -81,6 +81,6 @@ if [ "$1" = "$2" ] && [ "$2" = "$3" ]; then
     summary="$1 tests, each in $builds builds"
 else
     # The checks of the README and the manual pages run in the native builds only.
-    summary="$1 tests, $3 of them also in the s390x build, each in the sanitizer build"
+    summary="$1 tests ($3 in the s390x build) in $builds builds"
 fi
 echo "tests: $summary: $total passed, 0 failed ($(( ($(date +%s) - started) / 60 )) min)"
