@@ -41,8 +41,10 @@ constexpr CommandForm kCommands[] = {
      "record fields take an index: trapReceivers[2], userName[0], ldapGroupId[4].\n"},
     {"set", "--force --fips", "IMAGE FIELD[INDEX]=VALUE...", 2, kMany,
      "Checks every value (numbers in decimal or 0x hex, texts within their width, IPv4\n"
-     "and IPv6 syntax, bytes as hex digits), then re-encodes and replaces the image\n"
-     "whole. Any refusal writes nothing.\n"},
+     "and IPv6 syntax, bytes as hex digits) and refuses one that a configuration file\n"
+     "would leave out or change, then re-encodes the image and writes it in place: the\n"
+     "module's /dev/env under the settings lock, a file after a whole copy beside it.\n"
+     "Any refusal writes nothing.\n"},
     {"new", "--fips --serial --part --unique-id --password --lcd-pin", "IMAGE", 1, 1,
      "Writes a factory-default image; the options stand for what the board's EEPROMs\n"
      "would give, and left out, the module's own fallbacks apply.\n"},
@@ -51,8 +53,8 @@ constexpr CommandForm kCommands[] = {
      "is reached.\n"},
     {"render", "--force --fips", "IMAGE DIR", 2, 2,
      "Writes into DIR every file cfgpull's options produce from the image (DIR/etc/passwd,\n"
-     "DIR/etc/wrenconf, ...) and touches nothing else. The service accounts' passwords\n"
-     "come from DIR/etc/passwd when it exists.\n"},
+     "DIR/etc/wrenconf, ...) and touches nothing else; a link below DIR is refused. The\n"
+     "service accounts' passwords come from DIR/etc/passwd when it exists.\n"},
     {"help", "", "[COMMAND]", 0, 1, "Prints the usage of every command, or what one command does.\n"},
 };
 
