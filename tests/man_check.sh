@@ -1,7 +1,7 @@
 #!/bin/sh
 # Keeps the manual pages current: they render without warnings, and each names
 # every option and command that its program's usage text names.
-# Usage: check.sh MANDOC MANDIR CFGPULL CFGIMAGE
+# Usage: man_check.sh MANDOC MANDIR CFGPULL CFGIMAGE
 set -u
 mandoc=$1 dir=$2 cfgpull=$3 cfgimage=$4
 status=0
