@@ -7,18 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
-
-const std::vector<std::string> kFiles = {
-    "/etc/wrenconf", "/etc/netconf", "/etc/snmp/snmpd.conf", "/etc/passwd", "/etc/group", "/etc/bladesig",
-    "/etc/urb.conf", "/etc/firmwaremgmt.conf", "/etc/KAT.info", "/etc/ldapconf", "/etc/ldapgroup",
-    "/etc/bayconf", "/etc/mlninfo", "/dev/uboot"};
 
 // Factory defaults stored by cfgpush. Without the identity EEPROM the
 // defaults hold no salted hash, so every restore stores the same image.
@@ -33,35 +27,30 @@ void prepare(const SimModule &m)
 
 TEST(Concurrency, TwentyRunsAtOnceLeaveWhatOneRunLeaves)
 {
-    SimModule reference;
+    SimModule reference, m;
     prepare(reference);
-    ASSERT_EQ(reference.run("cfgpull", {"-a", "-l", "-G", "-b", "-v"}, -1, 10).status, 0);
-    std::map<std::string, std::string> expected;
-    for (const std::string &f : kFiles)
-        expected[f] = reference.read(f);
-
-    SimModule m;
     prepare(m);
-    const std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
-        {"cfgpull", {"-a"}},  {"cfgpush", {"-A"}}, {"cfgpull", {"-e"}},       {"cfgpull", {"-n"}},
-        {"cfgpull", {"-A"}},  {"cfgpull", {"-u"}}, {"cfgpush", {"-A"}},       {"cfgpull", {"-l", "-G"}},
-        {"cfgpull", {"-b"}},  {"cfgpull", {"-v"}}, {"cfgpull", {"-sa"}},      {"cfgpull", {"-x", "-F", "-K"}},
-        {"cfgpush", {"-A"}},  {"cfgpull", {"-a"}}, {"cfgpull", {"-e", "-n"}}, {"cfgpull", {"-g"}},
-        {"cfgpull", {"-ee"}}, {"cfgpush", {"-A"}}, {"cfgpull", {"-A", "-l"}}, {"cfgpull", {"-a", "-b", "-v", "-G"}},
+    ASSERT_EQ(reference.run("cfgpull", {"-a", "-l", "-G", "-b", "-v"}, -1, 10).status, 0);
+    const std::vector<std::vector<std::string>> runs = {
+        {"cfgpull", "-a"},  {"cfgpush", "-A"}, {"cfgpull", "-e"},       {"cfgpull", "-n"},
+        {"cfgpull", "-A"},  {"cfgpull", "-u"}, {"cfgpush", "-A"},       {"cfgpull", "-l", "-G"},
+        {"cfgpull", "-b"},  {"cfgpull", "-v"}, {"cfgpull", "-sa"},      {"cfgpull", "-x", "-F", "-K"},
+        {"cfgpush", "-A"},  {"cfgpull", "-a"}, {"cfgpull", "-e", "-n"}, {"cfgpull", "-g"},
+        {"cfgpull", "-ee"}, {"cfgpush", "-A"}, {"cfgpull", "-A", "-l"}, {"cfgpull", "-a", "-b", "-v", "-G"},
     };
-
     std::vector<RunResult> results(runs.size());
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < runs.size(); ++i)
-        threads.emplace_back([&, i] { results[i] = m.run(runs[i].first, runs[i].second, -1, 20); });
+        threads.emplace_back([&, i] { results[i] = m.run(runs[i][0], {runs[i].begin() + 1, runs[i].end()}, -1, 20); });
     for (std::thread &t : threads)
         t.join();
-
     for (std::size_t i = 0; i < runs.size(); ++i)
-        EXPECT_EQ(results[i].status, 0) << runs[i].first << " " << runs[i].second[0] << ": " << results[i].err;
+        EXPECT_EQ(results[i].status, 0) << runs[i][0] << " " << runs[i][1] << ": " << results[i].err;
     EXPECT_EQ(m.read_image(), reference.read_image());
-    for (const std::string &f : kFiles)
-        EXPECT_EQ(m.read(f), expected[f]) << f;
+    for (const char *f : {"/etc/wrenconf", "/etc/netconf", "/etc/snmp/snmpd.conf", "/etc/passwd", "/etc/group",
+                          "/etc/bladesig", "/etc/urb.conf", "/etc/firmwaremgmt.conf", "/etc/KAT.info", "/etc/ldapconf",
+                          "/etc/ldapgroup", "/etc/bayconf", "/etc/mlninfo", "/dev/uboot"})
+        EXPECT_EQ(m.read(f), reference.read(f)) << f;
 }
 
 // cfgimage edits of the device itself take the settings lock: a cfgpull

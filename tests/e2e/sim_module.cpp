@@ -11,14 +11,17 @@
 #include <zlib.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <zlib.h>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
+
+std::string bin_path(const std::string &program)
+{
+    return program.starts_with('/') ? program : std::string(CFG_BIN_DIR) + "/" + program;
+}
 
 namespace {
 
@@ -30,14 +33,8 @@ std::string slurp(const fs::path &p)
     return s.str();
 }
 
-} // namespace
-
-std::string bin_path(const std::string &program)
-{
-    return program.starts_with('/') ? program : std::string(CFG_BIN_DIR) + "/" + program;
-}
-
-void exec_built(const std::string &program, const std::vector<std::string> &args)
+// Replaces the calling (forked) process with a built executable.
+[[noreturn]] void exec_built(const std::string &program, const std::vector<std::string> &args)
 {
     // A cross-built executable runs through the same emulator as the tests.
     std::vector<std::string> argv_s;
@@ -52,6 +49,8 @@ void exec_built(const std::string &program, const std::vector<std::string> &args
     ::execv(argv[0], argv.data());
     ::_exit(127);
 }
+
+} // namespace
 
 SimModule::SimModule(const std::string &name_suffix)
 {
@@ -185,19 +184,6 @@ std::vector<std::uint8_t> sample_image()
     return image;
 }
 
-void SimModule::age(const std::string &module_path) const
-{
-    struct timespec times[2] = {{1000, 0}, {1000, 0}};
-    ::utimensat(AT_FDCWD, at(module_path).c_str(), times, 0);
-}
-
-bool SimModule::rewritten(const std::string &module_path) const
-{
-    struct stat st {};
-    ::stat(at(module_path).c_str(), &st);
-    return st.st_mtim.tv_sec != 1000;
-}
-
 namespace {
 
 char checksum_byte(const std::string &bytes)
@@ -215,7 +201,7 @@ std::string fru_text_field(const std::string &text)
 
 } // namespace
 
-void SimModule::install_board(const std::string &password) const
+void SimModule::make_blank(const std::string &password) const
 {
     write("/etc/gpio_states", "ZELMARBOARDTYPE=3\n");
     write("/dev/i2c0", "");
@@ -237,11 +223,6 @@ void SimModule::install_board(const std::string &password) const
     fru.resize(512, '\0');
     write("/sim/i2c/56", fru);
     write("/sim/i2c/75", std::string(1, '\0'));
-}
-
-void SimModule::make_blank(const std::string &password) const
-{
-    install_board(password);
     write("/proc/sys/crypto/fips_enabled", "0\n");
     write_bytes("/dev/uboot", uboot_block(default_uboot_entries()));
     install("cfgpush", "/usr/sbin/cfgpush");

@@ -43,17 +43,12 @@ public:
 
     std::string calls() const { return read("/sim/calls.log"); }
 
-    // Marks a file as old, so that a rewrite shows in its modification time.
-    void age(const std::string &module_path) const;
-    bool rewritten(const std::string &module_path) const;
-
     // A module as it leaves the factory line, with nothing stored yet: board
     // type 3 (identity EEPROM at 0x52 holding `password`, FRU EEPROM behind
     // multiplexer 0x75 with serial "SN0042A7731", part "PN-5521-07"), FIPS
     // off, the default boot loader environment, cfgpush installed, and an
     // erased /dev/env.
     void make_blank(const std::string &password = "Adm1n!pw") const;
-    void install_board(const std::string &password = "Adm1n!pw") const;
     std::string syslog() const { return read("/sim/syslog"); }
 
     // Runs <build>/bin/<program> with CFGPULL_SIM_ROOT set to this root.
@@ -68,7 +63,6 @@ public:
     // True when another run takes the settings lock at once.
     bool lock_is_free() const;
 
-
 private:
     std::filesystem::path root_;
 };
@@ -82,9 +76,6 @@ const std::vector<std::string> &default_uboot_entries();
 // Path of a built executable; an absolute path is a host program (run as
 // it is, never through the emulator).
 std::string bin_path(const std::string &program);
-
-// Replaces the calling (forked) process with a built executable; 127 when exec fails.
-[[noreturn]] void exec_built(const std::string &program, const std::vector<std::string> &args);
 
 // A settings image of the current version with magic "ZRN" and a few fields set.
 std::vector<std::uint8_t> sample_image();

@@ -12,9 +12,11 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -128,6 +130,7 @@ struct Runs {
     long limit = -1;       // file size limit
     unsigned seconds = 20;
     int held = -1;         // the settings lock, held by the test while the commands run
+    pid_t busy = -1;       // a program running from a file of the module
 };
 
 // The module before the runs: `setup` steps, then before/, then `image`.
@@ -146,6 +149,13 @@ Runs prepare(const SimModule &m, const fs::path &dir)
             runs.held = ::open(m.at("/ramdisk/.env_lock").c_str(), O_CREAT | O_RDONLY, 0666);
             ::flock(runs.held, LOCK_EX);
             runs.seconds = 2;
+        } else if (w[0] == "busy") {  // a running program: it reads, but opening it for writing fails
+            fs::copy_file("/bin/sleep", m.at(w[1]), fs::copy_options::overwrite_existing);
+            if ((runs.busy = ::fork()) == 0)
+                ::_exit(::execl(m.at(w[1]).c_str(), "sleep", "60", nullptr));
+            std::error_code ec;
+            for (int i = 0; i < 5000 && fs::read_symlink("/proc/" + std::to_string(runs.busy) + "/exe", ec) != m.at(w[1]); ++i)
+                ::usleep(1000);
         } else if (w[0] == "remove" || w[0] == "mkdir" || w[0] == "link") {
             fs::remove_all(m.at(w[1]));
             if (w[0] == "mkdir")
@@ -177,7 +187,7 @@ std::string listing(const SimModule &m, const std::set<std::string> &before)
 {
     std::map<std::string, std::string> lines;
     for (const auto &e : fs::recursive_directory_iterator(m.root())) {
-        std::string p = fs::relative(e.path(), m.root()).string();
+        std::string p = e.path().lexically_relative(m.root()).string();
         struct stat st {};
         if (::lstat(e.path().c_str(), &st) != 0 || S_ISDIR(st.st_mode) || p.starts_with(".run"))
             continue;
@@ -199,7 +209,9 @@ std::string listing(const SimModule &m, const std::set<std::string> &before)
 std::string decoded_device(const SimModule &m, const std::string &password,
                            std::vector<std::pair<std::string, std::string>> &masks)
 {
-    std::vector<std::uint8_t> raw = m.read_bytes("/dev/env"), image(settings::IMAGE_SIZE);
+    std::vector<std::uint8_t> raw, image(settings::IMAGE_SIZE);
+    if (fs::is_regular_file(m.at("/dev/env")))  // a FIFO would never be read to its end
+        raw = m.read_bytes("/dev/env");
     if (raw.size() != RAW_IMAGE_SIZE)
         return "";
     if (int block = decode_raw_image(raw.data(), image.data()).failed_block; block >= 0)
@@ -231,11 +243,11 @@ TEST_P(Golden, Case)
 {
     const fs::path dir = kCases / GetParam(), expected = dir / "expected";
     ::umask(0);  // modes in the listing as the tool asks for them
-    SimModule m;
+    SimModule m("';echo${IFS}injected>&2;'");  // a root no shell command may be built around
     const Runs runs = prepare(m, dir);
     std::set<std::string> before;
     for (const auto &e : fs::recursive_directory_iterator(m.root())) {
-        before.insert(fs::relative(e.path(), m.root()).string());
+        before.insert(e.path().lexically_relative(m.root()).string());
         struct timespec old[2] = {{kOld, 0}, {kOld, 0}};
         ::utimensat(AT_FDCWD, e.path().c_str(), old, AT_SYMLINK_NOFOLLOW);
     }
@@ -244,6 +256,7 @@ TEST_P(Golden, Case)
         std::string command = line;
         replace_all(command, "<root>", m.root().string());
         std::vector<std::string> args = words(command), env;
+        std::transform(args.begin(), args.end(), args.begin(), unescape);
         for (; args.front().find('=') != std::string::npos; args.erase(args.begin()))
             env.push_back(args.front());
         RunResult r = m.run(args.front(), std::vector<std::string>(args.begin() + 1, args.end()), runs.limit, runs.seconds, env);
@@ -251,6 +264,8 @@ TEST_P(Golden, Case)
                                  std::to_string(r.status) + "\n";
     }
     ::close(runs.held);
+    if (runs.busy > 0 && ::kill(runs.busy, SIGKILL) == 0)
+        ::waitpid(runs.busy, nullptr, 0);
     outputs["files"] = listing(m, before);
     std::vector<std::pair<std::string, std::string>> masks = {{m.root().string(), "<root>"}, {bin_path(""), ""}};
     if (std::string env = decoded_device(m, runs.password, masks); !env.empty())
