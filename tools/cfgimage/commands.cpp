@@ -286,8 +286,9 @@ void warn_stored_as_valid(const std::string &name, const std::vector<int> &unrea
     std::string list;
     for (int block : unreadable)
         list += (list.empty() ? "" : ", ") + std::to_string(block);
-    std::cerr << "cfgimage: " << name << ": codeword" << (unreadable.size() > 1 ? "s " : " ") << list
-              << " could not be read; their bytes, as read, are now stored as valid\n";
+    bool many = unreadable.size() > 1;
+    std::cerr << "cfgimage: " << name << ": codeword" << (many ? "s " : " ") << list << " could not be read; "
+              << (many ? "their" : "its") << " bytes, as read, are now stored as valid\n";
 }
 
 int set(const CommandLine &line)
