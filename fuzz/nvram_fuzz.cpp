@@ -13,17 +13,11 @@
 #include "settings/layout.h"
 #include "settings/migrate.h"
 #include "store/nvram.h"
-#include "writers/compose.h"
-#include "writers/netconf.h"
-#include "writers/snmpd.h"
-#include "writers/user_table.h"
-#include "writers/wrenconf.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -31,43 +25,6 @@ using Image = std::array<std::uint8_t, settings::IMAGE_SIZE>;
 
 int fips_off() { return 0; }
 int fips_on() { return 1; }
-
-void compose_every_file(const Image &migrated, bool fips)
-{
-    static OutputBuffer out;  // 8 KiB: kept off the stack like the program's own
-    Image image = migrated;
-    LogEntries log;
-
-    out.clear();
-    compose_wrenconf(image.data(), out);
-    out.clear();
-    compose_netconf(image.data(), convert_netconf_addresses(image.data()), out);
-    out.clear();
-    compose_snmpd_conf(image.data(), out, log);
-    out.clear();
-    compose_ldapconf(image.data(), out);
-    out.clear();
-    compose_ldapgroup(image.data(), out, log);
-    out.clear();
-    compose_urb(image.data(), out);
-    out.clear();
-    compose_fw_mgmt(image.data(), out);
-    out.clear();
-    compose_kat_info(image.data(), out);
-    (void)compose_bladesig(image.data());
-    (void)compose_mlninfo(image.data());
-
-    out.clear();
-    compose_bayconf(image.data(), *choose_user_layout(image.data(), fips, false).layout, out, log);
-    const settings::UserLayout &layout = *choose_user_layout(image.data(), fips, true).layout;
-    KeptPasswords kept{std::string("$1$kept$"), std::nullopt};
-    out.clear();
-    compose_passwd(image.data(), layout, kept, out, log);
-    out.clear();
-    compose_group(image.data(), layout, out, log);
-    pin_admin_record(image.data(), layout);
-    FUZZ_CHECK(out.length() < OutputBuffer::kSize);
-}
 
 } // namespace
 
@@ -106,7 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             FUZZ_CHECK(settings::get_u(migrated.data(), settings::F("version")) == settings::CURRENT_VERSION);
         else
             FUZZ_CHECK(migrated == image);
-        compose_every_file(migrated, fips);
+        LogEntries entries;
+        const settings::UserLayout &users = *choose_user_layout(migrated.data(), fips, true).layout;
+        compose_all(migrated.data(), users, entries);
+        pin_admin_record(migrated.data(), users);
     }
     return 0;
 }

@@ -9,10 +9,7 @@
 // of the layout, array elements included. Numbers are decimal text.
 #include "fuzz_check.h"
 
-#include "settings/layout.h"
 #include "writers/compose.h"
-#include "writers/netconf.h"
-#include "writers/snmpd.h"
 #include "writers/wrenconf.h"
 
 #include <grp.h>
@@ -36,25 +33,15 @@ namespace {
 using Image = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 
+constexpr std::size_t kKeyValueFiles = 6;  // compose_all's first files
+
 std::string dir;                // the scratch root, where the files are sourced
 std::set<std::string> allowed;  // variables a shell has before sourcing anything
-std::size_t printed = 0;        // values and variable lists the shell prints
+Lines keys[kKeyValueFiles];     // each key=value file's keys, from a blank image
 
-struct KvFile {
-    const char *name;
-    void (*compose)(const std::uint8_t *, OutputBuffer &);
-    Lines keys;  // from a blank image
-} kv_files[] = {{"wrenconf", compose_wrenconf, {}},
-                {"netconf", [](auto *im, auto &out) { compose_netconf(im, convert_netconf_addresses(im), out); }, {}},
-                {"ldapconf", compose_ldapconf, {}}, {"urb", compose_urb, {}}, {"fw", compose_fw_mgmt, {}},
-                {"kat", compose_kat_info, {}}};
-
-std::string composed(auto compose)
+const std::string &text_of(const std::vector<ComposedFile> &files, std::string_view name)
 {
-    static OutputBuffer out;
-    out.clear();
-    compose(out);
-    return std::string(out.text());
+    return std::find_if(files.begin(), files.end(), [&](const ComposedFile &f) { return name == f.name; })->text;
 }
 
 Lines split(const std::string &text, char separator)
@@ -102,7 +89,7 @@ Lines read_back(std::string text, bool groups)
     return entries;
 }
 
-void check_accounts(const Image &image)
+void check_accounts(const Image &image, const std::vector<ComposedFile> &files)
 {
     const UserLayout &users = user_layout(false);
     Lines passwd = {"wren:x:0:0:0,,:/:/bin/false", "nobody:x:99:3:0,Default User,:/:/bin/false",
@@ -125,13 +112,12 @@ void check_accounts(const Image &image)
     }
     passwd.insert(passwd.end(), {"mlnuser_:$1$kept:100:0:0,Meshlane User,:/:/bin/false",
                                  "kstuser_:x:101:2:0,Kesslet User,:/:/bin/false"});
-    LogEntries log;
-    std::string text = composed([&](OutputBuffer &out) { compose_passwd(image.data(), users, {"$1$kept", {}}, out, log); });
+    const std::string &text = text_of(files, "passwd");
     FUZZ_CHECK(read_back(text, false) == passwd);
     FUZZ_CHECK(kept_passwords_in(text).mlnuser == "$1$kept" && kept_passwords_in(text).kstuser == "x");
     Lines group = {"wren:0:wren,", "nobody:99:", "admin:0:" + members[0] + "mlnuser_,",
                    "oper:1:" + members[1] + "mlnuser_,", "user:2:" + members[2], "anonymous:3:" + members[3]};
-    FUZZ_CHECK(read_back(composed([&](OutputBuffer &out) { compose_group(image.data(), users, out, log); }), true) == group);
+    FUZZ_CHECK(read_back(text_of(files, "group"), true) == group);
 
     Lines directory;
     seen.clear();
@@ -142,8 +128,7 @@ void check_accounts(const Image &image)
                                 std::to_string(get_u(rec, Group("ldapGroupPrivilege"))) + ":" +
                                 cleaned(get_text(rec, Group("ldapGroupDescription"))) + ":/:/usr/bin/cli");
     }
-    FUZZ_CHECK(read_back(composed([&](OutputBuffer &out) { compose_ldapgroup(image.data(), out, log); }), false) ==
-               directory);
+    FUZZ_CHECK(read_back(text_of(files, "ldapgroup"), false) == directory);
 }
 
 // What a shell must read for `key`: the stored text (cut and cleaned as the
@@ -163,15 +148,13 @@ std::string expected(const Image &image, const std::string &key, const std::stri
 
 // One shell sources each file in a subshell and prints the keys' values and
 // then its variables, NUL-separated.
-void check_shell(const Image &image)
+void check_shell(const Image &image, const std::vector<ComposedFile> &files)
 {
     std::ofstream script(dir + "/check");
-    Lines texts;
-    for (const KvFile &kv : kv_files) {
-        texts.push_back(composed([&](OutputBuffer &out) { kv.compose(image.data(), out); }));
-        std::ofstream(dir + "/" + kv.name) << texts.back();
-        script << "(. ./" << kv.name << " && printf '%s\\0'";
-        for (const std::string &key : kv.keys)
+    for (std::size_t k = 0; k < kKeyValueFiles; ++k) {
+        std::ofstream(dir + "/" + files[k].name) << files[k].text;
+        script << "(. ./" << files[k].name << " && printf '%s\\0'";
+        for (const std::string &key : keys[k])
             script << " \"$" << key << "\"";
         script << " && set && printf '\\0')\n";
     }
@@ -182,23 +165,22 @@ void check_shell(const Image &image)
         out += static_cast<char>(c);
     FUZZ_CHECK(::pclose(p) == 0);
     Lines got = split(out, '\0');
-    FUZZ_CHECK(got.size() == printed);
     std::size_t at = 0;
-    for (std::size_t k = 0; k < std::size(kv_files); ++k) {
-        FUZZ_CHECK(split(texts[k], '\n').size() == kv_files[k].keys.size());
-        for (const std::string &key : kv_files[k].keys)
-            FUZZ_CHECK(got[at++] == expected(image, key, texts[k]));
+    for (std::size_t k = 0; k < kKeyValueFiles; ++k) {
+        FUZZ_CHECK(split(files[k].text, '\n').size() == keys[k].size() && at + keys[k].size() < got.size());
+        for (const std::string &key : keys[k])
+            FUZZ_CHECK(got[at++] == expected(image, key, files[k].text));
         for (const std::string &line : split(got[at++], '\n'))
             FUZZ_CHECK(line.find('=') == std::string::npos || allowed.contains(line.substr(0, line.find('='))) ||
-                       std::count(kv_files[k].keys.begin(), kv_files[k].keys.end(), line.substr(0, line.find('='))));
+                       std::count(keys[k].begin(), keys[k].end(), line.substr(0, line.find('='))));
     }
+    FUZZ_CHECK(at == got.size());
 }
 
 // Six directives, then trapsink lines of a host and at most a community.
-void check_snmpd(const Image &image)
+void check_snmpd(const std::vector<ComposedFile> &files)
 {
-    LogEntries log;
-    Lines lines = split(composed([&](OutputBuffer &out) { compose_snmpd_conf(image.data(), out, log); }), '\n');
+    Lines lines = split(text_of(files, "snmpd"), '\n');
     const char *heads[] = {"syslocation ", "syscontact ", "rocommunity ", "rocommunity6 ", "rwcommunity ", "rwcommunity6 "};
     FUZZ_CHECK(lines.size() >= 6 && lines.size() <= 14);
     for (std::size_t k = 0; k < lines.size(); ++k)
@@ -214,11 +196,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     fuzz_sim_root();
     dir = std::getenv("CFGPULL_SIM_ROOT");
     Image blank(IMAGE_SIZE, 0);
-    for (KvFile &kv : kv_files)
-        for (const std::string &line : split(composed([&](OutputBuffer &out) { kv.compose(blank.data(), out); }), '\n'))
-            kv.keys.push_back(line.substr(0, line.find('=')));
-    for (const KvFile &kv : kv_files)
-        printed += kv.keys.size() + 1;
+    LogEntries log;
+    std::vector<ComposedFile> files = compose_all(blank.data(), user_layout(false), log);
+    for (std::size_t k = 0; k < kKeyValueFiles; ++k)
+        for (const std::string &line : split(files[k].text, '\n'))
+            keys[k].push_back(line.substr(0, line.find('=')));
     FILE *p = ::popen("env -i PATH=/nonexistent /bin/sh -c set", "r");
     for (char line[256]; std::fgets(line, sizeof line, p) != nullptr;)
         allowed.insert(std::string(line).substr(0, std::string(line).find('=')));
@@ -253,8 +235,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (const Field &f : kLayout40)
         for (unsigned k = 0; f.type == T::Text && k < f.count; ++k)
             set_text(image.data(), f, piece(), k);
-    check_accounts(image);
-    check_shell(image);
-    check_snmpd(image);
+    LogEntries log;
+    std::vector<ComposedFile> files = compose_all(image.data(), users, log);
+    check_accounts(image, files);
+    check_shell(image, files);
+    check_snmpd(files);
     return 0;
 }
