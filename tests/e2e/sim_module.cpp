@@ -33,7 +33,8 @@ std::string slurp(const fs::path &p)
     return s.str();
 }
 
-// Replaces the calling (forked) process with a built executable.
+} // namespace
+
 [[noreturn]] void exec_built(const std::string &program, const std::vector<std::string> &args)
 {
     // A cross-built executable runs through the same emulator as the tests.
@@ -49,8 +50,6 @@ std::string slurp(const fs::path &p)
     ::execv(argv[0], argv.data());
     ::_exit(127);
 }
-
-} // namespace
 
 SimModule::SimModule(const std::string &name_suffix)
 {

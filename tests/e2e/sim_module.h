@@ -79,3 +79,7 @@ std::string bin_path(const std::string &program);
 
 // A settings image of the current version with magic "ZRN" and a few fields set.
 std::vector<std::uint8_t> sample_image();
+
+// Replaces the calling (forked) process with a built executable (or, by an
+// absolute path, a host program); 127 when exec fails.
+[[noreturn]] void exec_built(const std::string &program, const std::vector<std::string> &args);
