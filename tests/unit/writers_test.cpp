@@ -1,11 +1,18 @@
-// What no written file shows whole: which user layout a run reads, and the
-// enclosure-name escaping that other components of the module call.
+// What no written file shows whole: which user layout a run reads, the
+// enclosure-name escaping that other components of the module call, and the
+// temporary copy's name when a killed run left one behind.
+#include "store/replace.h"
 #include "writers/compose.h"
 #include "writers/wrenconf.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 using namespace settings;
@@ -75,4 +82,22 @@ TEST(EncName, EscapedWithinTheCallersBytesAndUnescapedBack)
     }
     EXPECT_EQ(escape_enc_name(nullptr), nullptr);
     EXPECT_EQ(unescape_enc_name(nullptr), nullptr);
+}
+
+// Process ids come round again at every boot: a copy that a killed run left
+// under this run's id is stepped over, not a reason to fail.
+TEST(TempFile, StepsOverALeftoverUnderTheSameProcessId)
+{
+    char dir[] = "/tmp/tempfile.XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    std::ofstream(std::string(dir) + "/.env." + std::to_string(::getpid()) + ".0") << "stale";
+    platform::Fd fd(::open(dir, O_RDONLY | O_DIRECTORY));
+    {
+        TempFile copy(fd.get(), "env", true);
+        EXPECT_EQ(copy.error(), 0);
+        EXPECT_EQ(copy.fill("new", 0640, nullptr), 0);
+        EXPECT_EQ(copy.rename_over("env"), 0);
+    }
+    EXPECT_EQ(std::filesystem::file_size(std::string(dir) + "/env"), 3u);
+    std::filesystem::remove_all(dir);
 }
