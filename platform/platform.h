@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <optional>
-#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -107,7 +106,6 @@ bool is_module_file(const char *module_path, const struct stat &st);
 // One syslog entry, opened and closed around the message.
 void log(const char *ident, int facility, int priority, const char *text);
 
-struct passwd *getpwnam(const char *name);
 int system(const char *command);
 unsigned sleep(unsigned seconds);
 

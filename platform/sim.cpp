@@ -142,23 +142,6 @@ void log(const char *ident, int facility, int priority, const char *text)
     append_line("/sim/syslog", std::string(pri).append(ident).append(": ").append(t));
 }
 
-struct passwd *getpwnam(const char *name)
-{
-    int fd = open("/etc/passwd", O_RDONLY);
-    FILE *f = fd < 0 ? nullptr : ::fdopen(fd, "r");
-    if (f == nullptr) {
-        if (fd >= 0)
-            ::close(fd);
-        return nullptr;
-    }
-    struct passwd *pw;
-    while ((pw = ::fgetpwent(f)) != nullptr)
-        if (std::strcmp(pw->pw_name, name) == 0)
-            break;
-    std::fclose(f);
-    return pw;  // fgetpwent's static entry outlives the stream
-}
-
 int system(const char *command)
 {
     std::fflush(nullptr);  // keep our output ahead of the child's

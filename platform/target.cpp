@@ -35,11 +35,6 @@ void log(const char *ident, int facility, int priority, const char *text)
     closelog();
 }
 
-struct passwd *getpwnam(const char *name)
-{
-    return ::getpwnam(name);
-}
-
 int system(const char *command)
 {
     std::fflush(nullptr);  // keep our output ahead of the child's
