@@ -46,19 +46,6 @@ void add_user(const std::uint8_t *rec, const UserLayout &layout, unsigned index,
                gecos.c_str());
 }
 
-// The current file's text, read through the descriptor the writer holds
-// locked (pread keeps the offset at 0 for the write that follows); what
-// cannot be read counts as absent.
-std::string read_text(int fd)
-{
-    std::string text;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0)
-        text.append(chunk, static_cast<std::size_t>(n));
-    return text;
-}
-
 } // namespace
 
 KeptPasswords kept_passwords_in(std::string_view passwd_text)
@@ -78,6 +65,16 @@ KeptPasswords kept_passwords_in(std::string_view passwd_text)
             *slot = std::string(line.substr(colon + 1, second - colon - 1));
     }
     return kept;
+}
+
+KeptPasswords kept_passwords_of(int fd)
+{
+    std::string text;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0)
+        text.append(chunk, static_cast<std::size_t>(n));
+    return kept_passwords_in(text);
 }
 
 void compose_passwd(const std::uint8_t *image, const UserLayout &layout, const KeptPasswords &kept,
@@ -117,7 +114,7 @@ void write_user_settings_to_fs(void)
     // in place, so both belong to one locked interval.
     struct mgmt_file_lock lock_state {};
     lock_file_rw(fd, &lock_state);
-    KeptPasswords kept = kept_passwords_in(read_text(fd));
+    KeptPasswords kept = kept_passwords_of(fd);
 
     LayoutChoice choice = choose_user_layout(settings_image, fips, true);
     if (choice.by_hash)

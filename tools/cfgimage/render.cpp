@@ -200,18 +200,11 @@ KeptPasswords kept_passwords_from(const std::string &passwd_path)
 {
     // Only a regular file: a FIFO would keep the render waiting (and the
     // write of the new file refuses it).
-    std::string text;
-    int fd = ::open(passwd_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    platform::Fd fd(::open(passwd_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
-    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-            text.append(buffer, static_cast<std::size_t>(n));
-    }
-    if (fd >= 0)
-        ::close(fd);
-    return kept_passwords_in(text);
+    if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode))
+        return kept_passwords_of(fd.get());
+    return {};
 }
 
 std::optional<std::string> write_rendered(const std::string &dir, std::span<const RenderedFile> files)
