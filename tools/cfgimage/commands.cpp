@@ -8,6 +8,7 @@
 #include "tools/cfgimage/render.h"
 #include "tools/cfgimage/show.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -84,11 +85,22 @@ const CommandForm *form_for(const std::string &name)
     return nullptr;
 }
 
+std::vector<std::string_view> option_names(const CommandForm &form)
+{
+    std::vector<std::string_view> names;
+    std::string_view list = form.options;
+    while (!list.empty()) {
+        std::size_t end = std::min(list.find(' '), list.size());
+        names.push_back(list.substr(0, end));
+        list.remove_prefix(std::min(end + 1, list.size()));
+    }
+    return names;
+}
+
 bool takes(const CommandForm &form, const std::string &option)
 {
-    std::string_view list = form.options;
-    std::size_t at = list.find(option);
-    return at != std::string_view::npos && (at + option.size() == list.size() || list[at + option.size()] == ' ');
+    std::vector<std::string_view> names = option_names(form);
+    return std::find(names.begin(), names.end(), option) != names.end();
 }
 
 std::optional<std::string> *value_slot(CommandLine &line, const std::string &option)
@@ -133,18 +145,6 @@ std::optional<std::string> no_device(const CommandLine &line)
         return std::nullopt;
     return "no module device here (CFGPULL_SIM_ROOT names no simulated module); pass an image: cfgimage " +
            line.command + " IMAGE";
-}
-
-std::vector<std::string_view> option_names(const CommandForm &form)
-{
-    std::vector<std::string_view> names;
-    std::string_view list = form.options;
-    while (!list.empty()) {
-        std::size_t end = std::min(list.find(' '), list.size());
-        names.push_back(list.substr(0, end));
-        list.remove_prefix(std::min(end + 1, list.size()));
-    }
-    return names;
 }
 
 const OptionHelp &option_help(std::string_view name)
