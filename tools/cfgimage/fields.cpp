@@ -199,21 +199,28 @@ struct TextForm {
     const char *why;
 };
 
+std::string snmp_line(std::string_view text)
+{
+    return writers::snmp_rest_of_line(writers::one_line(text));
+}
+
+const char kQuoteOrBreak[] = "it holds a quote character or a line break";
+const char kSnmpLine[] = "it starts with '#' or whitespace or ends with whitespace, or holds a line break";
+const char kColonOrControl[] = "it holds a colon or a control character";
+
 constexpr TextForm kTextForms[] = {
     {"", writers::one_line, "it holds a line break"},
-    {"lcdUserNotes", writers::unquoted, "it holds a quote character or a line break"},
-    {"senderName", writers::unquoted, "it holds a quote character or a line break"},
-    {"syslocation", [](std::string_view t) { return writers::snmp_rest_of_line(writers::one_line(t)); },
-     "it starts with '#' or whitespace or ends with whitespace, or holds a line break"},
-    {"syscontact", [](std::string_view t) { return writers::snmp_rest_of_line(writers::one_line(t)); },
-     "it starts with '#' or whitespace or ends with whitespace, or holds a line break"},
+    {"lcdUserNotes", writers::unquoted, kQuoteOrBreak},
+    {"senderName", writers::unquoted, kQuoteOrBreak},
+    {"syslocation", snmp_line, kSnmpLine},
+    {"syscontact", snmp_line, kSnmpLine},
     {"trapReceivers", [](std::string_view t) { return writers::snmp_word(t, true); },
      "it holds whitespace or starts with '#'"},
     {"trapCommunities", [](std::string_view t) { return writers::snmp_word(t, false); }, "it holds whitespace"},
-    {"userGecos", account_text, "it holds a colon or a control character"},
-    {"ldapGroupDescription", account_text, "it holds a colon or a control character"},
-    {"userPasswordHash", account_hash, "it holds a colon or a control character"},
-    {"userPasswordHashFips", account_hash, "it holds a colon or a control character"},
+    {"userGecos", account_text, kColonOrControl},
+    {"ldapGroupDescription", account_text, kColonOrControl},
+    {"userPasswordHash", account_hash, kColonOrControl},
+    {"userPasswordHashFips", account_hash, kColonOrControl},
 };
 
 // Why a name among `names` (the records the files walk) would be left out
