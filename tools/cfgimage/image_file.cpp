@@ -157,18 +157,20 @@ ImageFile::~ImageFile()
         env_lock_release(&settings_lock_);
 }
 
-std::string ImageFile::open_failure() const
+std::optional<std::string> ImageFile::unusable() const
 {
-    return open_error_ == ENXIO ? name_ + ": not a regular file or a device; refused"
-                                : failure(name_, "cannot open", open_error_);
+    if (!fd_)
+        return open_error_ == ENXIO ? name_ + ": not a regular file or a device; refused"
+                                    : failure(name_, "cannot open", open_error_);
+    if (lock_error_)
+        return name_ + ": " + *lock_error_;
+    return std::nullopt;
 }
 
 std::optional<std::string> ImageFile::read(RawImage &raw)
 {
-    if (!fd_)
-        return open_failure();
-    if (lock_error_)
-        return name_ + ": " + *lock_error_;
+    if (auto why = unusable())
+        return why;
     struct stat st {};
     if (::fstat(fd_.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size != static_cast<off_t>(raw.size()))
         return name_ + ": " + std::to_string(st.st_size) + " bytes; a settings image has " + std::to_string(raw.size());
@@ -197,10 +199,8 @@ std::optional<std::string> ImageFile::write(SettingsImage &image)
     encode_image(image.data(), raw.data());
     if (!fd_ && open_error_ == ENOENT && !path_.empty())
         return create_new(path_, raw);
-    if (!fd_)
-        return open_failure();
-    if (lock_error_)
-        return name_ + ": " + *lock_error_;
+    if (auto why = unusable())
+        return why;
     Copy copy;
     if (regular_ && !module_)
         if (auto error = copy_beside(path_, raw, copy))

@@ -59,7 +59,9 @@ public:
     std::optional<std::string> write(SettingsImage &image);
 
 private:
-    std::string open_failure() const;
+    // Why the image can be neither read nor written, if so: it did not
+    // open, or the settings lock was not had.
+    std::optional<std::string> unusable() const;
 
     std::string path_, name_;
     platform::Fd fd_;
