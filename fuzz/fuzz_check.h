@@ -26,8 +26,7 @@
 void fuzz_sim_root(std::initializer_list<std::pair<const char *, const char *>> files = {});
 
 // Every file a run composes from `image`, the six key=value files first, the
-// account files read in `users` (passwd keeping "$1$kept" for mlnuser_). None
-// may fill the output buffer, which would cut it short.
+// account files read in `users` (passwd keeping "$1$kept" for mlnuser_).
 struct ComposedFile {
     const char *name;
     std::string text;

@@ -11,30 +11,23 @@
 
 OutputBuffer output_buffer;
 
-void OutputBuffer::clear()
-{
-    std::memset(buffer_, 0, sizeof buffer_);
-    length_ = 0;
-}
-
 void OutputBuffer::append(const char *format, ...)
 {
-    va_list ap;
+    va_list ap, again;
     va_start(ap, format);
-    int n = std::vsnprintf(buffer_ + length_, kSize - length_, format, ap);
+    va_copy(again, ap);
+    char piece[256];  // most pieces are a line or less: one formatting
+    int n = std::vsnprintf(piece, sizeof piece, format, ap);
     va_end(ap);
-    if (n > 0)
-        length_ = std::strlen(buffer_);  // the cut text ends where the formatter stopped
-}
-
-void OutputBuffer::append_text(std::string_view text)
-{
-    std::size_t room = kSize - 1 - length_;
-    std::size_t n = text.size() < room ? text.size() : room;
-    if (n > 0)
-        std::memcpy(buffer_ + length_, text.data(), n);
-    length_ += n;
-    buffer_[length_] = '\0';
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof piece) {
+        text_.append(piece, static_cast<std::size_t>(n));
+    } else if (n > 0) {
+        std::size_t at = text_.size(), size = static_cast<std::size_t>(n);
+        text_.resize(at + size + 1);
+        std::vsnprintf(text_.data() + at, size + 1, format, again);
+        text_.resize(at + size);
+    }
+    va_end(again);
 }
 
 void write_config_file(const ConfigFile &file, std::string_view text)

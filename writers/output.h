@@ -7,21 +7,20 @@
 #include <string>
 #include <string_view>
 
-// 8192 bytes of text: appends are bounded, so the text stops silently at
-// 8191 characters, as the services reading the files have always seen it.
+// A file's text as it is composed. It grows as needed: a text cut at a
+// fixed size would lose the lines after the cut (in passwd, the service
+// accounts and their kept passwords). Clearing keeps the memory for the
+// next file.
 class OutputBuffer {
 public:
-    static constexpr std::size_t kSize = 8192;
-
-    void clear();
+    void clear() { text_.clear(); }
     void append(const char *format, ...) __attribute__((format(printf, 2, 3)));
-    void append_text(std::string_view text);
-    std::string_view text() const { return {buffer_, length_}; }
-    std::size_t length() const { return length_; }
+    void append_text(std::string_view text) { text_.append(text); }
+    std::string_view text() const { return text_; }
+    std::size_t length() const { return text_.size(); }
 
 private:
-    char buffer_[kSize] = {};
-    std::size_t length_ = 0;
+    std::string text_;
 };
 
 extern OutputBuffer output_buffer;
