@@ -124,9 +124,9 @@ void compose_netconf(const std::uint8_t *image, const NetconfAddresses &addresse
     append_bit(out, image, B("ipv6RouterAdvEnabled"));
     append_bit(out, image, B("ipv6RaTrafficEnabled"));
     append_prefixed_list(out, "ipv6StaticAddress", image, F("ipv6StaticAddress"));
-    out.append("ipv6Dns1=%s\n", writers::text_value(addresses.ipv6Dns1).c_str());
-    out.append("ipv6Dns2=%s\n", writers::text_value(addresses.ipv6Dns2).c_str());
-    out.append("ipv6StaticDefaultGateway=%s\n", writers::text_value(addresses.ipv6StaticDefaultGateway).c_str());
+    out.append("ipv6Dns1=%s\n", writers::one_line(addresses.ipv6Dns1).c_str());
+    out.append("ipv6Dns2=%s\n", writers::one_line(addresses.ipv6Dns2).c_str());
+    out.append("ipv6StaticDefaultGateway=%s\n", writers::one_line(addresses.ipv6StaticDefaultGateway).c_str());
     append_prefixed_list(out, "ipv6StaticRouteDestination", image, F("ipv6StaticRouteDestination"));
     append_gateways(out, image);
     append_text(out, "ntpServer1", image, F("ntpServer1"));
@@ -134,7 +134,7 @@ void compose_netconf(const std::uint8_t *image, const NetconfAddresses &addresse
     int poll = number(image, F("ntpPoll"));
     out.append("ntpPoll=%d\n", poll == 0 ? kDefaultNtpPoll : poll);
     for (unsigned k = 0; k < F("ipAllow").count; ++k)
-        out.append("ipAllow%u=%s\n", k + 1, writers::text_value(addresses.ipAllow[k]).c_str());
+        out.append("ipAllow%u=%s\n", k + 1, writers::one_line(addresses.ipAllow[k]).c_str());
     append_text(out, "emailRecv", image, F("emailRecv"));
     append_text(out, "emailServer", image, F("emailServer"));
     append_text(out, "emailDomain", image, F("emailDomain"));

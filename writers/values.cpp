@@ -8,12 +8,6 @@ namespace writers {
 
 namespace {
 
-bool shell_literal(unsigned char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c >= 0x80 ||
-           std::strchr("%+,-./:=@_", c) != nullptr;
-}
-
 // Printable ASCII that the agent's word reader takes literally, unquoted.
 bool snmp_plain(unsigned char c)
 {
@@ -40,18 +34,6 @@ std::string one_line(std::string_view value)
     for (char c : value)
         if (c != '\n' && c != '\r')
             s += c;
-    return s;
-}
-
-std::string shell_text(std::string_view value)
-{
-    std::string s;
-    s.reserve(value.size());
-    for (char c : value) {
-        if (!shell_literal(static_cast<unsigned char>(c)))
-            s += '\\';
-        s += c;
-    }
     return s;
 }
 

@@ -1,6 +1,7 @@
-// Settings as the files print them, each value in the form its reader takes
-// back exactly: key=value files are sourced by a POSIX shell, snmpd.conf is
-// read by the SNMP agent.
+// Settings as the files print them. The module's services read a key=value
+// file line by line and take what follows the first '=' raw, so a value is
+// written as stored, less the line breaks that would start another key.
+// snmpd.conf is parsed by the SNMP agent, whose words need quoting.
 #pragma once
 
 #include "settings/layout.h"
@@ -14,13 +15,6 @@ namespace writers {
 // A text without its line breaks: no file can hold them inside one line.
 std::string one_line(std::string_view value);
 
-// A text for a key=value line: byte for byte when every character is one a
-// shell takes literally (letters, digits, bytes above 127 and "%+,-./:=@_");
-// otherwise each other character gets a backslash before it, as
-// escape_enc_name marks them. Sourcing the file, or unescape_enc_name,
-// gives the text back.
-std::string shell_text(std::string_view value);
-
 // A number as the C formats see it: unsigned fields are not sign-extended.
 inline int number(const std::uint8_t *base, settings::Field f, unsigned index = 0)
 {
@@ -28,14 +22,10 @@ inline int number(const std::uint8_t *base, settings::Field f, unsigned index = 
     return is_signed ? settings::get_i(base, f, index) : static_cast<int>(settings::get_u(base, f, index));
 }
 
-// A text, or a text field, as the value of a key=value line.
-inline std::string text_value(std::string_view text)
-{
-    return shell_text(one_line(text));
-}
+// A text field as the value of a key=value line.
 inline std::string value(const std::uint8_t *base, settings::Field f, unsigned index = 0)
 {
-    return text_value(settings::get_text(base, f, index));
+    return one_line(settings::get_text(base, f, index));
 }
 
 // A text without line breaks and quote characters, for values written
