@@ -81,7 +81,7 @@ int sync_directory(int dir)
     return ::fsync(d.get()) != 0 && errno != EINVAL ? errno : 0;
 }
 
-std::optional<ReplaceFailure> write_in_place(const char *module_path, std::string_view text, mode_t mode)
+std::optional<ReplaceFailure> write_device(const char *module_path, std::string_view text, mode_t mode)
 {
     platform::Fd fd(platform::open(module_path, O_WRONLY | O_CREAT | O_TRUNC, mode));
     if (!fd)
@@ -90,7 +90,81 @@ std::optional<ReplaceFailure> write_in_place(const char *module_path, std::strin
     return err == 0 ? std::nullopt : std::optional<ReplaceFailure>(ReplaceFailure{ReplaceStep::Write, err});
 }
 
+int write_from_start(int fd, std::string_view text)
+{
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        return errno;
+    int err = write_all(fd, text.data(), text.size());
+    return err == 0 && ::ftruncate(fd, static_cast<off_t>(text.size())) != 0 ? errno : err;
+}
+
+// The regular file `name` in `dir` written in place, where a rename cannot
+// replace it; the caller's synced copy of the text is beside it meanwhile.
+int overwrite_named(int dir, const std::string &name, std::string_view text)
+{
+    platform::Fd fd(::openat(dir, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return EINVAL;
+    return overwrite(fd.get(), text, read_whole(fd.get()));
+}
+
 } // namespace
+
+std::string read_whole(int fd)
+{
+    std::string text;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0)
+        text.append(chunk, static_cast<std::size_t>(n));
+    return text;
+}
+
+int overwrite(int fd, std::string_view text, std::string_view old_text)
+{
+    // With the blocks held, the disk cannot fill in the middle of the write.
+    if (text.size() > old_text.size() &&
+        ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(text.size())) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS)
+        return errno;
+    int err = write_from_start(fd, text);
+    if (err != 0) {
+        write_from_start(fd, old_text);  // fits: the old text's blocks are still the file's
+        return err;
+    }
+    return ::fsync(fd) != 0 ? errno : 0;
+}
+
+int write_in_place(int dir, const std::string &name, int fd, std::string_view text, std::string_view old_text)
+{
+    std::string copy = "." + name + ".new";
+    TempFile temp(dir, name + ".new", false);
+    if (temp.error() != 0)
+        return temp.error();
+    int err = temp.fill(text, 0600, nullptr);
+    if (err == 0)
+        err = temp.rename_over(copy);
+    if (err == 0)
+        err = sync_directory(dir);
+    if (err != 0)
+        return err;  // the file untouched; a cut run's copy, if any, still beside it
+    err = overwrite(fd, text, old_text);
+    ::unlinkat(dir, copy.c_str(), 0);  // the file holds the new text, or the old one put back
+    return err;
+}
+
+std::optional<std::string> unfinished_text(int dir, const std::string &name)
+{
+    std::string copy = "." + name + ".new";
+    platform::Fd fd(::openat(dir, copy.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return read_whole(fd.get());
+}
 
 TempFile::TempFile(int dir, const std::string &name, bool unique) : dir_(dir)
 {
@@ -160,14 +234,15 @@ std::optional<ReplaceFailure> replace_in(int dir, const std::string &name, std::
     if (::fstatat(dir, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT)
         return ReplaceFailure{ReplaceStep::Create, errno};
     bool keep = S_ISREG(old.st_mode);  // a dangling link is replaced like a missing file
+    bool linked = keep && old.st_nlink > 1;  // a rename would part it from its other names
     TempFile temp(dir, name, unique_temp);
     if (temp.error() != 0)
         return ReplaceFailure{ReplaceStep::Create, temp.error()};
     int err = temp.fill(text, keep ? old.st_mode & 07777 : less_umask(mode), keep ? &old : nullptr);
-    if (err == 0)
-        err = temp.rename_over(name);
-    if (err == 0)
+    if (err == 0 && !linked && (err = temp.rename_over(name)) == 0)
         err = sync_directory(dir);
+    else if (err == 0 || err == EBUSY || err == EXDEV)  // a mount point, or another file system's file
+        err = overwrite_named(dir, name, text);
     return err == 0 ? std::nullopt : std::optional<ReplaceFailure>(ReplaceFailure{ReplaceStep::Write, err});
 }
 
@@ -178,6 +253,6 @@ std::optional<ReplaceFailure> replace_file(const char *module_path, std::string_
         return ReplaceFailure{ReplaceStep::Create, errno};
     struct stat old {};
     if (::fstatat(at->dir.get(), at->name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(old.st_mode))
-        return write_in_place(module_path, text, mode);
+        return write_device(module_path, text, mode);
     return replace_in(at->dir.get(), at->name, text, mode, false);
 }

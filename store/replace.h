@@ -1,6 +1,9 @@
 // Files replaced whole or not at all: the new text goes to a temporary file
 // beside the old one, reaches the disk, and is renamed over it, so a crash,
 // a full disk or a failed write at any point leaves the old file as it was.
+// Where a rename cannot work (a file mounted over the name, one with other
+// hard links) or must not (a file other programs lock and rewrite on its own
+// inode), the file is written in place after the same copy.
 #pragma once
 
 #include "platform/platform.h"
@@ -46,9 +49,29 @@ struct ReplaceFailure {
     int error;
 };
 
+// The whole content of an open file, read from its start with pread (the
+// offset stays where it was); what cannot be read ends it.
+std::string read_whole(int fd);
+
+// Writes `text` over the regular file open at `fd`, on its own inode: from
+// its start, cut to the text's length, synced. A longer text's space is
+// reserved first; where the file system cannot reserve and the disk fills
+// midway, `old_text` (what the file held) is put back. 0 or an errno.
+int overwrite(int fd, std::string_view text, std::string_view old_text);
+
+// For a file that other writers lock and rewrite in place (/etc/passwd):
+// writes `text` over `name` in `dir`, open at `fd`, keeping its inode. The
+// whole text is made durable beside it first as ".NAME.new", which stays
+// only if the run is cut inside the write over the file, so the next run
+// knows what that run meant to write (unfinished_text): that text, not the
+// cut file, is then the `old_text` a failure puts back. 0 or an errno.
+int write_in_place(int dir, const std::string &name, int fd, std::string_view text, std::string_view old_text);
+std::optional<std::string> unfinished_text(int dir, const std::string &name);
+
 // Replaces regular file `name` in directory `dir` by `text` (or creates it
 // with `mode` less the umask), keeping an old file's mode and owner, and
-// syncs the directory after the rename.
+// syncs the directory after the rename. A file that cannot be renamed over
+// (EBUSY, EXDEV) or has other hard links is written in place instead.
 std::optional<ReplaceFailure> replace_in(int dir, const std::string &name, std::string_view text, mode_t mode,
                                          bool unique_temp);
 

@@ -7,8 +7,6 @@ using namespace settings;
 
 namespace {
 
-const char kFile[] = "/etc/bayconf";
-
 constexpr std::uint32_t kAllBays = 0xFFFFFFFFu;
 
 // Accounts that manage every bay unless the table says otherwise.
@@ -26,8 +24,10 @@ void compose_bayconf(const std::uint8_t *image, const UserLayout &layout, Output
                      LogEntries &log)
 {
     bool root_listed = false, mlnuser_listed = false, kstuser_listed = false;
-    // Records the account files leave out grant no bays either.
-    for (unsigned i : user_accounts(image, layout, user_records_to_walk(image, layout, log), kFile, log)) {
+    // Keyed by id, so a record's name forges nothing here: every record is
+    // written, and one that holds a fixed id narrows that account's bays.
+    unsigned count = user_records_to_walk(image, layout, log);
+    for (unsigned i = 0; i < count; ++i) {
         const std::uint8_t *rec = record(image, layout.records, i);
         unsigned id = get_u(rec, layout.id);
         root_listed |= id == kRootId;
@@ -45,7 +45,8 @@ void compose_bayconf(const std::uint8_t *image, const UserLayout &layout, Output
     if (!kstuser_listed)
         add_line(out, kKstuserId, kAllBays, kAllBays);
 
-    for (unsigned j : group_accounts(image, group_records_to_walk(image, log), kFile, log)) {
+    unsigned groups = group_records_to_walk(image, log);
+    for (unsigned j = 0; j < groups; ++j) {
         const std::uint8_t *rec = record(image, F("ldapGroupRecords"), j);
         add_line(out, get_u(rec, Group("ldapGroupId")), get_u(rec, Group("ldapGroupBayMask1")),
                  get_u(image, F("ldapGroupBayMask2"), j));

@@ -24,9 +24,6 @@ struct KeptPasswords {
 // uid (100, 101). A forged entry that a parser would also read as the
 // account (" mlnuser_") is never taken.
 KeptPasswords kept_passwords_in(std::string_view passwd_text);
-// The same from an open passwd file, read whole from its start with pread
-// (the offset stays where it was); what cannot be read counts as absent.
-KeptPasswords kept_passwords_of(int fd);
 
 void compose_ldapconf(const std::uint8_t *image, OutputBuffer &out);
 void compose_passwd(const std::uint8_t *image, const settings::UserLayout &layout,

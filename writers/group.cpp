@@ -18,19 +18,15 @@ struct Member {
     unsigned privilege;
 };
 
-// The accounts that member lists can hold, in table order: a comma would
-// split the name. Record 0 is the built-in administrator and always counts
-// as privilege 0.
+// The accounts that member lists can hold, in table order. Record 0 is the
+// built-in administrator and always counts as privilege 0.
 std::vector<Member> members(const std::uint8_t *image, const UserLayout &layout, LogEntries &log)
 {
     std::vector<Member> list;
-    for (unsigned i : user_accounts(image, layout, user_records_to_walk(image, layout, log), kFile, log)) {
+    unsigned count = user_records_to_walk(image, layout, log);
+    for (unsigned i : user_accounts(image, layout, count, NameUse::Member, kFile, log)) {
         const std::uint8_t *rec = record(image, layout.records, i);
-        std::string name(get_text(rec, layout.name));
-        if (name.find(',') != std::string::npos)
-            note_left_out(log, "user table", i, kFile, "its name holds a comma");
-        else
-            list.push_back({name, i == 0 ? 0 : get_u(rec, layout.privilege)});
+        list.push_back({std::string(get_text(rec, layout.name)), i == 0 ? 0 : get_u(rec, layout.privilege)});
     }
     return list;
 }

@@ -67,23 +67,13 @@ KeptPasswords kept_passwords_in(std::string_view passwd_text)
     return kept;
 }
 
-KeptPasswords kept_passwords_of(int fd)
-{
-    std::string text;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0)
-        text.append(chunk, static_cast<std::size_t>(n));
-    return kept_passwords_in(text);
-}
-
 void compose_passwd(const std::uint8_t *image, const UserLayout &layout, const KeptPasswords &kept,
                     OutputBuffer &out, LogEntries &log)
 {
     out.append_text(kFixedAccounts);
     // The built-in administrator is always uid 1 in group 0, whatever the count.
     unsigned count = std::max(1u, user_records_to_walk(image, layout, log));
-    for (unsigned i : user_accounts(image, layout, count, kFile, log)) {
+    for (unsigned i : user_accounts(image, layout, count, NameUse::Account, kFile, log)) {
         const std::uint8_t *rec = record(image, layout.records, i);
         if (i == 0)
             add_user(rec, layout, i, 1, 0, out, log);
@@ -106,15 +96,20 @@ void write_user_settings_to_fs(void)
     if (!read_fips_mode(fips, "Unable to determine FIPS mode. Unable to retrieve user settings\n"))
         return;
     int fd = platform::open(kFile, O_RDWR | O_CREAT, 0664);
-    if (fd < 0) {
+    std::optional<platform::Location> at;
+    if (fd < 0 || !(at = platform::locate(kFile))) {
         std::perror("Can't read/write user file");
         cleanup_and_exit(1);
     }
-    // Held from reading the service accounts' fields until the new file is
-    // in place, so both belong to one locked interval.
+    // Held from reading the service accounts' fields until the new text is
+    // in the file: other writers of the account files lock this inode and
+    // rewrite it in place too, so it is never replaced by another file.
     struct mgmt_file_lock lock_state {};
     lock_file_rw(fd, &lock_state);
-    KeptPasswords kept = kept_passwords_of(fd);
+    // A run cut while writing left the text it meant to write beside the file.
+    std::optional<std::string> unfinished = unfinished_text(at->dir.get(), at->name);
+    std::string old_text = unfinished ? *unfinished : read_whole(fd);
+    KeptPasswords kept = kept_passwords_in(old_text);
 
     LayoutChoice choice = choose_user_layout(settings_image, fips, true);
     if (choice.by_hash)
@@ -125,11 +120,8 @@ void write_user_settings_to_fs(void)
     emit(log);
     pin_admin_record(settings_image, *choice.layout);
 
-    // Replaced whole, not rewritten in place: a crash or a full disk leaves
-    // the old file and its kept passwords, and a reader waiting on the lock
-    // reads the old file or, opening it afresh, the new one.
-    if (std::optional<ReplaceFailure> failed = replace_file(kFile, output_buffer.text(), 0664)) {
-        errno = failed->error;
+    if (int err = write_in_place(at->dir.get(), at->name, fd, output_buffer.text(), old_text)) {
+        errno = err;
         std::perror("Can't write user/passwords to system file");
         ::close(fd);
         cleanup_and_exit(1);

@@ -22,12 +22,12 @@ bool has_control(std::string_view text)
 }
 
 // Repeats count among the records kept so far.
-std::vector<unsigned> accounts(const std::vector<std::string_view> &names, const char *table, const char *file,
-                               LogEntries &log)
+std::vector<unsigned> accounts(const std::vector<std::string_view> &names, NameUse use, const char *table,
+                               const char *file, LogEntries &log)
 {
     std::vector<unsigned> kept;
     for (unsigned i = 0; i < names.size(); ++i) {
-        const char *why = account_name_fault(names[i]);
+        const char *why = account_name_fault(names[i], use);
         for (unsigned k : kept)
             if (why == nullptr && names[k] == names[i])
                 why = "its name repeats an earlier record's";
@@ -99,7 +99,7 @@ unsigned group_records_to_walk(const std::uint8_t *image, LogEntries &log)
                    log);
 }
 
-const char *account_name_fault(std::string_view name)
+const char *account_name_fault(std::string_view name, NameUse use)
 {
     if (name.empty())
         return "its name is empty";
@@ -109,6 +109,8 @@ const char *account_name_fault(std::string_view name)
         return "its name holds a control character";
     if (name.find(':') != std::string_view::npos)
         return "its name holds a colon";
+    if (use == NameUse::Member)
+        return name.find(',') != std::string_view::npos ? "its name holds a comma" : nullptr;
     if (name.front() == '#' || name.front() == '+' || name.front() == '-')
         return "its name starts with '#', '+' or '-'";
     for (std::string_view fixed : kFixedNames)
@@ -134,14 +136,14 @@ std::vector<std::string_view> group_names(const std::uint8_t *image, unsigned co
 }
 
 std::vector<unsigned> user_accounts(const std::uint8_t *image, const UserLayout &layout, unsigned count,
-                                    const char *file, LogEntries &log)
+                                    NameUse use, const char *file, LogEntries &log)
 {
-    return accounts(user_names(image, layout, count), "user table", file, log);
+    return accounts(user_names(image, layout, count), use, "user table", file, log);
 }
 
 std::vector<unsigned> group_accounts(const std::uint8_t *image, unsigned count, const char *file, LogEntries &log)
 {
-    return accounts(group_names(image, count), "directory group table", file, log);
+    return accounts(group_names(image, count), NameUse::Account, "directory group table", file, log);
 }
 
 const char *account_field_fault(std::string_view text)

@@ -44,18 +44,22 @@ unsigned user_records_to_walk(const std::uint8_t *image, const settings::UserLay
 // ldapGroupCount, likewise bounded by the directory group table.
 unsigned group_records_to_walk(const std::uint8_t *image, LogEntries &log);
 
-// The account rule, one for every account file (passwd, group, bay access,
-// directory groups) and for cfgimage set. A name is left out when a passwd
-// or group reader would read it as another name or another record: empty,
-// white space at either end, a control character, a colon, a first '#',
-// '+' or '-' (comments and NIS entries), a fixed account's name, or an
-// earlier record's name. Null when the name is fit.
-const char *account_name_fault(std::string_view name);
+// The account rule, one for every account file and for cfgimage set. Where
+// a name is written decides what it could forge. In a passwd-format line
+// (passwd, the directory groups) a name is left out when a reader would
+// take it for another account or record: empty, white space at either end,
+// a control character, a colon, a first '#', '+' or '-' (comments and NIS
+// entries), a fixed account's name. In a group member list, which only
+// names accounts, only what splits the list or the line counts: empty,
+// outer white space, a control character, a colon or a comma. A name that
+// repeats an earlier kept record's is left out of both. Null when fit.
+enum class NameUse { Account, Member };
+const char *account_name_fault(std::string_view name, NameUse use);
 
-// The records among the first `count` that name accounts, in table order;
-// the others are logged as left out of `file`.
+// The records among the first `count` whose names are fit for `use`, in
+// table order; the others are logged as left out of `file`.
 std::vector<unsigned> user_accounts(const std::uint8_t *image, const settings::UserLayout &layout,
-                                    unsigned count, const char *file, LogEntries &log);
+                                    unsigned count, NameUse use, const char *file, LogEntries &log);
 std::vector<unsigned> group_accounts(const std::uint8_t *image, unsigned count, const char *file,
                                      LogEntries &log);
 

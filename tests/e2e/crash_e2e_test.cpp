@@ -1,11 +1,17 @@
-// Power failures, kills and a full disk: a run stopped at any write, truncate,
-// sync or rename leaves every file wholly old or wholly new and /dev/env
-// decodable, and a full disk leaves the old passwd with its kept passwords.
+// Power failures, kills, a full disk and bind mounts: a run stopped at any
+// write, truncate, sync or rename leaves every file wholly old or wholly new
+// (passwd, written on its own inode, exact after one more run, kept
+// passwords included) and /dev/env decodable; a full disk leaves the old
+// passwd with its kept passwords; a peer that rewrites passwd in place
+// after cfgpull keeps its change; files mounted over /etc names are written.
 #include "sim_module.h"
 
 #include "store/nvram.h"
 
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -24,6 +30,15 @@ int traced(const SimModule &m, const std::string &option, std::vector<std::strin
 }
 
 const std::string kKeptPasswd = "kstuser_:$5$kept$Hash:101:2:0,Kesslet User,:/:/bin/false\n";
+// Longer than the new passwd: a run cut before the truncation leaves a tail.
+const std::string kOldPasswd = "old:x:7:7:" + std::string(400, 'o') + ":/:/bin/sh\n" + kKeptPasswd;
+
+ino_t inode(const SimModule &m, const std::string &path)
+{
+    struct stat st {};
+    ::stat(m.at(path).c_str(), &st);
+    return st.st_ino;
+}
 
 // The sample image; `flip` damages a byte the load corrects, so that it stores the image.
 std::string raw_of(bool flip)
@@ -40,12 +55,14 @@ struct Scenario {
     const char *signal;                    // TERM also proves the temporary file goes
     std::function<void(SimModule &)> arm;  // the state before the run
     std::vector<std::string> files;        // each wholly old or wholly new
+    std::string calls = "write,pwrite64,ftruncate,fsync,fdatasync,rename,renameat,renameat2";
+    std::string recovered = "";            // exact, same inode, after one more run
 };
 
 std::vector<Scenario> scenarios(const SimModule &m)
 {
-    const std::vector<std::string> etc = {"/etc/wrenconf", "/etc/netconf", "/etc/snmp/snmpd.conf", "/etc/passwd",
-                                          "/etc/group", "/etc/bladesig", "/etc/urb.conf", "/etc/firmwaremgmt.conf",
+    const std::vector<std::string> etc = {"/etc/wrenconf", "/etc/netconf", "/etc/snmp/snmpd.conf", "/etc/group",
+                                          "/etc/bladesig", "/etc/urb.conf", "/etc/firmwaremgmt.conf",
                                           "/etc/KAT.info", "/dev/env"};
     auto images = [](SimModule &s) {
         s.write("/data/env", raw_of(false));
@@ -54,12 +71,14 @@ std::vector<Scenario> scenarios(const SimModule &m)
     auto module = [etc](SimModule &s) {
         for (const std::string &f : etc)
             s.write(f, "old " + f + "\n");
-        s.write("/etc/passwd", kKeptPasswd);
+        s.write("/etc/passwd", kOldPasswd);
         s.write("/dev/env", raw_of(true));
     };
     std::string cfgimage = bin_path("cfgimage");
     return {
         {"cfgpull -a", {bin_path("cfgpull"), "-a"}, "KILL", module, etc},
+        {"cfgpull -u", {bin_path("cfgpull"), "-u"}, "KILL", module, {"/etc/group"},
+         "write,pwrite64,ftruncate,fsync,rename,renameat,renameat2,unlink,unlinkat,openat", "/etc/passwd"},
         {"cfgimage set, linked file", {cfgimage, "set", m.at("/images/env"), "rackName=R2"}, "TERM", images, {"/data/env"}},
         {"cfgimage set, device", {cfgimage, "set", m.at("/dev/env"), "rackName=R2"}, "KILL", images, {"/dev/env"}},
     };
@@ -84,9 +103,11 @@ TEST(Crash, AKillAtAnyWriteSyncOrRenameLeavesEachFileWholeOldOrNew)
         s.arm(m);
         for (const std::string &f : s.files)
             old_text[f] = m.read(f);
-        traced(m, "trace=write,pwrite64,ftruncate,fsync,fdatasync,rename,renameat,renameat2", s.cmd, log);
+        ino_t passwd = inode(m, "/etc/passwd");
+        traced(m, "trace=" + s.calls, s.cmd, log);
         for (const std::string &f : s.files)
             new_text[f] = m.read(f);
+        std::string recovered = s.recovered.empty() ? "" : m.read(s.recovered);
         std::map<std::string, int> calls;
         std::ifstream in(log);
         for (std::string line; std::getline(in, line);) {
@@ -102,6 +123,11 @@ TEST(Crash, AKillAtAnyWriteSyncOrRenameLeavesEachFileWholeOldOrNew)
                 for (const std::string &f : s.files)
                     EXPECT_TRUE(m.read(f) == old_text[f] || m.read(f) == new_text[f]) << f << " torn at " << inject;
                 EXPECT_NO_THROW(m.read_image()) << inject;
+                EXPECT_EQ(inode(m, "/etc/passwd"), passwd) << inject;
+                if (!s.recovered.empty()) {
+                    EXPECT_EQ(m.run(s.cmd[0], {s.cmd.begin() + 1, s.cmd.end()}).status, 0) << inject;
+                    EXPECT_EQ(m.read(s.recovered), recovered) << "after " << inject;
+                }
                 for (const char *dir : {"/images", "/data"})  // the link, the image: no temporary file
                     EXPECT_TRUE(*s.signal != 'T' || std::distance(fs::directory_iterator(m.at(dir)), {}) == 1) << inject;
             }
@@ -111,7 +137,60 @@ TEST(Crash, AKillAtAnyWriteSyncOrRenameLeavesEachFileWholeOldOrNew)
     // A complete run takes up what killed runs left beside the files.
     ASSERT_EQ(m.run("cfgpull", {"-a"}).status, 0);
     for (const auto &e : fs::recursive_directory_iterator(m.at("/etc")))
-        EXPECT_FALSE(e.path().filename().string().ends_with(".tmp")) << e.path();
+        EXPECT_FALSE(e.path().filename().string().ends_with(".tmp") || e.path().filename().string().ends_with(".new"))
+            << e.path();
+}
+
+// Other writers of the account files lock passwd and rewrite it in place:
+// one that opened it before a run and gets the lock after it has the file
+// cfgpull wrote, and its change is the next run's kept password.
+TEST(Crash, APeerWaitingOnThePasswdLockKeepsItsChange)
+{
+    SimModule m;
+    m.write("/proc/sys/crypto/fips_enabled", "0\n");
+    m.write("/dev/env", raw_of(false));
+    m.write("/etc/passwd", kOldPasswd);
+    int peer = ::open(m.at("/etc/passwd").c_str(), O_RDWR);
+    ASSERT_EQ(m.run("cfgpull", {"-u"}).status, 0);
+    ASSERT_EQ(::flock(peer, LOCK_EX), 0);
+    std::string text(65536, '\0');
+    text.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::pread(peer, text.data(), text.size(), 0))));
+    ASSERT_NE(text.find("$5$kept$Hash"), std::string::npos) << text;
+    text.replace(text.find("$5$kept$Hash"), 12, "$5$peer");
+    ASSERT_EQ(::pwrite(peer, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+    ASSERT_EQ(::ftruncate(peer, static_cast<off_t>(text.size())), 0);
+    ::close(peer);
+    ASSERT_EQ(m.read("/etc/passwd"), text);
+    ASSERT_EQ(m.run("cfgpull", {"-u"}).status, 0);
+    EXPECT_NE(m.read("/etc/passwd").find("kstuser_:$5$peer:101:"), std::string::npos) << m.read("/etc/passwd");
+}
+
+// A script run as root in a private mount namespace, with the module's root
+// and the cfgpull command as $1 and $2.
+RunResult unshared(const SimModule &m, const char *script)
+{
+    m.write("/proc/sys/crypto/fips_enabled", "0\n");
+    m.write("/dev/env", raw_of(false));
+    std::string cfgpull = (*CFG_EMULATOR ? std::string(CFG_EMULATOR) + " " : "") + bin_path("cfgpull");
+    return m.run("/usr/bin/unshare", {"-m", "sh", "-c", script, "sh", m.root().string(), cfgpull});
+}
+
+// A read-only root with writable files mounted over /etc names: a rename
+// cannot replace them (EBUSY), so they are written in place.
+TEST(Crash, FilesMountedOverEtcNamesAreWritten)
+{
+    SimModule m;
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to bind-mount files in a private mount namespace";
+    RunResult r = unshared(m, R"(R=$1; mkdir "$R/outside"
+for f in passwd snmp/snmpd.conf; do
+    echo old >"$R/outside/${f#*/}"; touch "$R/etc/$f"; mount --bind "$R/outside/${f#*/}" "$R/etc/$f" || exit 99
+done
+$2 -a; echo $? >"$R/status")");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(m.read("/status"), "0\n") << r.err;
+    EXPECT_TRUE(m.read("/outside/passwd").starts_with("wren:x:0:0:")) << m.read("/outside/passwd");
+    EXPECT_TRUE(m.read("/outside/snmpd.conf").starts_with("syslocation ")) << m.read("/outside/snmpd.conf");
 }
 
 TEST(Crash, AFullDiskKeepsTheOldPasswdAndItsKeptPasswords)
@@ -119,17 +198,14 @@ TEST(Crash, AFullDiskKeepsTheOldPasswdAndItsKeptPasswords)
     SimModule m;
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to mount a small tmpfs in a private mount namespace";
-    m.write("/proc/sys/crypto/fips_enabled", "0\n");
-    m.write("/dev/env", raw_of(false));
     m.write("/kept", "wren:x:0:0:0,,:/:/bin/false\n" + kKeptPasswd);
-    std::string cfgpull = (*CFG_EMULATOR ? std::string(CFG_EMULATOR) + " " : "") + bin_path("cfgpull");
     const char script[] = R"(R=$1; E=$R/etc
 mount -t tmpfs -o size=16k tmpfs "$E" || exit 99
 cp "$R/kept" "$E/passwd" && mkdir "$E/snmp"
 dd if=/dev/zero of="$E/fill" bs=1k 2>/dev/null
 $2 -u; echo $? >"$R/status"; cp "$E/passwd" "$R/full"; ls -A "$E" >"$R/listing"
 rm "$E/fill"; $2 -u && cp "$E/passwd" "$R/freed")";
-    RunResult r = m.run("/usr/bin/unshare", {"-m", "sh", "-c", script, "sh", m.root().string(), cfgpull});
+    RunResult r = unshared(m, script);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(m.read("/status"), "1\n");
     EXPECT_EQ(r.err, "Can't write user/passwords to system file: No space left on device\n");

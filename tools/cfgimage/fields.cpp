@@ -228,10 +228,10 @@ constexpr TextForm kTextForms[] = {
 const char *name_refusal(std::string_view name, const std::vector<std::string_view> &names, unsigned index,
                          bool comma_splits)
 {
-    if (const char *why = account_name_fault(name))
+    if (const char *why = account_name_fault(name, NameUse::Account))
         return why;
-    if (comma_splits && name.find(',') != std::string_view::npos)
-        return "its name holds a comma";
+    if (const char *why = comma_splits ? account_name_fault(name, NameUse::Member) : nullptr)
+        return why;
     for (unsigned j = 0; j < names.size(); ++j)
         if (j != index && names[j] == name)
             return "its name repeats another record's";

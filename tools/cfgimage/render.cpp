@@ -1,6 +1,7 @@
 #include "tools/cfgimage/render.h"
 
 #include "platform/platform.h"
+#include "store/replace.h"
 #include "store/write_all.h"
 #include "writers/netconf.h"
 #include "writers/snmpd.h"
@@ -203,7 +204,7 @@ KeptPasswords kept_passwords_from(const std::string &passwd_path)
     platform::Fd fd(::open(passwd_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode))
-        return kept_passwords_of(fd.get());
+        return kept_passwords_in(read_whole(fd.get()));
     return {};
 }
 
