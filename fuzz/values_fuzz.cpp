@@ -66,9 +66,18 @@ bool kept_name(const std::string &n, bool member, std::set<std::string> &seen)
     bool splits = n.empty() || std::isspace(static_cast<unsigned char>(n.front())) ||
                   std::isspace(static_cast<unsigned char>(n.back())) || n != cleaned(n) ||
                   (member && n.find(',') != std::string::npos);
-    bool forges = !member && (std::string("#+-").find(n[0]) != std::string::npos || n == "wren" ||
-                              n == "nobody" || n == "ldapuser" || n == "mlnuser_" || n == "kstuser_");
+    bool forges = n == "root" || n.find_first_not_of("0123456789") == std::string::npos ||
+                  (!member && (std::string("#+-").find(n[0]) != std::string::npos || n == "wren" ||
+                               n == "nobody" || n == "ldapuser" || n == "mlnuser_" || n == "kstuser_"));
     return !splits && !forges && seen.insert(n).second;
+}
+
+// A fixed account's uid held under another name.
+bool shares_uid(const std::string &n, unsigned id)
+{
+    const std::pair<unsigned, const char *> fixed[] = {{0, "wren"}, {99, "nobody"}, {100, "mlnuser_"},
+                                                       {101, "kstuser_"}, {5000, "ldapuser"}};
+    return std::any_of(std::begin(fixed), std::end(fixed), [&](auto f) { return f.first == id && n != f.second; });
 }
 
 // Each entry glibc reads, its fields joined by ':' (members ending in ',').
@@ -101,13 +110,14 @@ void check_accounts(const Image &image, const std::vector<ComposedFile> &files)
         const std::uint8_t *rec = record(image.data(), users.records, i);
         std::string name(get_text(rec, users.name)), hash(get_text(rec, users.hash));
         unsigned privilege = i == 0 ? 0 : get_u(rec, users.privilege);
-        bool member = i < count && kept_name(name, true, listed);
+        bool fixed_uid = i > 0 && shares_uid(name, get_u(rec, users.id));
+        bool member = i < count && !fixed_uid && kept_name(name, true, listed);
         for (unsigned g = 0; g < 4 && member; ++g)
             if (privilege == g || (g == 1 && privilege == 0))
                 members[g] += name + ",";
-        if (!kept_name(name, false, seen))
+        if (fixed_uid || !kept_name(name, false, seen))
             continue;
-        passwd.push_back(name + ":" + (hash == cleaned(hash) ? hash : "*") + ":" +
+        passwd.push_back(name + ":" + (hash.empty() ? "x" : hash == cleaned(hash) ? hash : "*") + ":" +
                          std::to_string(i == 0 ? 1 : get_u(rec, users.id)) + ":" + std::to_string(privilege) + ":" +
                          cleaned(get_text(rec, users.gecos)) + ":/:/usr/bin/cli");
     }
@@ -115,6 +125,10 @@ void check_accounts(const Image &image, const std::vector<ComposedFile> &files)
                                  "kstuser_:x:101:2:0,Kesslet User,:/:/bin/false"});
     const std::string &text = text_of(files, "passwd");
     FUZZ_CHECK(read_back(text, false) == passwd);
+    for (std::size_t k = 3; k + 2 < passwd.size(); ++k) {  // the table's records: a password, no fixed uid
+        Lines fields = split(passwd[k], ':');
+        FUZZ_CHECK(!fields[1].empty() && !shares_uid(fields[0], static_cast<unsigned>(std::stoul(fields[2]))));
+    }
     FUZZ_CHECK(kept_passwords_in(text).mlnuser == "$1$kept" && kept_passwords_in(text).kstuser == "x");
     Lines group = {"wren:0:wren,", "nobody:99:", "admin:0:" + members[0] + "mlnuser_,",
                    "oper:1:" + members[1] + "mlnuser_,", "user:2:" + members[2], "anonymous:3:" + members[3]};
@@ -165,7 +179,8 @@ void check_lines(const Image &image, const std::vector<ComposedFile> &files)
     }
 }
 
-// Six directives, then trapsink lines of a host and at most a community.
+// Six directives, then trapsink lines of a host (never read as a comment or
+// an option) and at most a community.
 void check_snmpd(const std::vector<ComposedFile> &files)
 {
     Lines lines = split(text_of(files, "snmpd"), '\n');
@@ -174,7 +189,7 @@ void check_snmpd(const std::vector<ComposedFile> &files)
     for (std::size_t k = 0; k < lines.size(); ++k)
         FUZZ_CHECK(k < 6 ? lines[k].starts_with(heads[k])
                          : lines[k].starts_with("trapsink ") && lines[k].size() > 9 && split(lines[k], ' ').size() <= 3 &&
-                               lines[k].find_first_of("# \t", 9) != 9 && lines[k].find('\t') == std::string::npos);
+                               lines[k].find_first_of("#- \t", 9) != 9 && lines[k].find('\t') == std::string::npos);
 }
 
 } // namespace

@@ -21,7 +21,7 @@ namespace {
 
 const char kFile[] = "/etc/passwd";
 
-const char kFixedAccounts[] = "wren:x:0:0:0,,:/:/bin/false\n"
+const char kFixedLines[] = "wren:x:0:0:0,,:/:/bin/false\n"
                               "nobody:x:99:3:0,Default User,:/:/bin/false\n"
                               "ldapuser:none:5000:5000:0,LDAP Directory User,:/:/usr/bin/cli\n";
 
@@ -30,9 +30,14 @@ void add_user(const std::uint8_t *rec, const UserLayout &layout, unsigned index,
               unsigned privilege, OutputBuffer &out, LogEntries &log)
 {
     std::string name(get_text(rec, layout.name));
+    std::string_view stored_hash = get_text(rec, layout.hash);
     std::string gecos = account_text(get_text(rec, layout.gecos));
-    std::string hash = account_hash(get_text(rec, layout.hash));
-    bool gecos_cleaned = gecos != get_text(rec, layout.gecos), hash_replaced = hash != get_text(rec, layout.hash);
+    std::string hash = account_hash(stored_hash);
+    if (stored_hash.empty())
+        log.push_back({LogEntry::Event, LOG_ERR,
+                       "user table record " + std::to_string(index) + " written to " + kFile +
+                           " with password x: its password hash is empty\n"});
+    bool gecos_cleaned = gecos != get_text(rec, layout.gecos), hash_replaced = account_field_fault(stored_hash) != nullptr;
     if (gecos_cleaned || hash_replaced)
         note_cleaned(log, "user table", index, kFile,
                      gecos_cleaned && hash_replaced ? "its comment cleaned and its password hash replaced by *"
@@ -70,7 +75,7 @@ KeptPasswords kept_passwords_in(std::string_view passwd_text)
 void compose_passwd(const std::uint8_t *image, const UserLayout &layout, const KeptPasswords &kept,
                     OutputBuffer &out, LogEntries &log)
 {
-    out.append_text(kFixedAccounts);
+    out.append_text(kFixedLines);
     // The built-in administrator is always uid 1 in group 0, whatever the count.
     unsigned count = std::max(1u, user_records_to_walk(image, layout, log));
     for (unsigned i : user_accounts(image, layout, count, NameUse::Account, kFile, log)) {

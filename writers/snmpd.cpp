@@ -49,9 +49,13 @@ void compose_snmpd_conf(const std::uint8_t *image, OutputBuffer &out, LogEntries
         std::string host = writers::snmp_word(writers::one_line(stored), true);
         std::string community = writers::one_line(get_text(image, F("trapCommunities"), k));
         std::string word = writers::snmp_word(community, false);
-        if (host.empty()) {  // the community would be read as the host
+        // Without a host the community would be read as one; a first '-'
+        // is read as an option (some make the agent crash at start).
+        if (host.empty() || host.front() == '-') {
             note(log, "trapReceivers", static_cast<int>(k),
-                 "names no host the SNMP agent can read; its trapsink line is left out", false);
+                 host.empty() ? "names no host the SNMP agent can read; its trapsink line is left out"
+                              : "starts with '-', which the SNMP agent reads as an option; its trapsink line is left out",
+                 false);
             continue;
         }
         if (host != writers::one_line(stored))

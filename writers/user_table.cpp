@@ -11,8 +11,6 @@ using namespace settings;
 
 namespace {
 
-constexpr std::string_view kFixedNames[] = {"wren", "nobody", "ldapuser", "mlnuser_", "kstuser_"};
-
 bool has_control(std::string_view text)
 {
     for (char c : text)
@@ -21,13 +19,16 @@ bool has_control(std::string_view text)
     return false;
 }
 
-// Repeats count among the records kept so far.
-std::vector<unsigned> accounts(const std::vector<std::string_view> &names, NameUse use, const char *table,
-                               const char *file, LogEntries &log)
+// Repeats count among the records kept so far; `ids`, where given, are
+// checked against the fixed accounts' from record 1 on.
+std::vector<unsigned> accounts(const std::vector<std::string_view> &names, const std::vector<unsigned> &ids,
+                               NameUse use, const char *table, const char *file, LogEntries &log)
 {
     std::vector<unsigned> kept;
     for (unsigned i = 0; i < names.size(); ++i) {
         const char *why = account_name_fault(names[i], use);
+        if (why == nullptr && i > 0 && i < ids.size())
+            why = account_id_fault(names[i], ids[i]);
         for (unsigned k : kept)
             if (why == nullptr && names[k] == names[i])
                 why = "its name repeats an earlier record's";
@@ -109,13 +110,27 @@ const char *account_name_fault(std::string_view name, NameUse use)
         return "its name holds a control character";
     if (name.find(':') != std::string_view::npos)
         return "its name holds a colon";
+    if (use == NameUse::Member && name.find(',') != std::string_view::npos)
+        return "its name holds a comma";
+    if (name == "root")
+        return "its name is root, which would pass for the superuser";
+    if (name.find_first_not_of("0123456789") == std::string_view::npos)
+        return "its name is all digits, which would pass for an id";
     if (use == NameUse::Member)
-        return name.find(',') != std::string_view::npos ? "its name holds a comma" : nullptr;
+        return nullptr;
     if (name.front() == '#' || name.front() == '+' || name.front() == '-')
         return "its name starts with '#', '+' or '-'";
-    for (std::string_view fixed : kFixedNames)
-        if (name == fixed)
+    for (const FixedAccount &fixed : kFixedAccounts)
+        if (name == fixed.name)
             return "its name is a fixed account's";
+    return nullptr;
+}
+
+const char *account_id_fault(std::string_view name, unsigned id)
+{
+    for (const FixedAccount &fixed : kFixedAccounts)
+        if (id == fixed.id && name != fixed.name)
+            return "its id is a fixed account's";
     return nullptr;
 }
 
@@ -138,12 +153,15 @@ std::vector<std::string_view> group_names(const std::uint8_t *image, unsigned co
 std::vector<unsigned> user_accounts(const std::uint8_t *image, const UserLayout &layout, unsigned count,
                                     NameUse use, const char *file, LogEntries &log)
 {
-    return accounts(user_names(image, layout, count), use, "user table", file, log);
+    std::vector<unsigned> ids;
+    for (unsigned i = 0; i < count; ++i)
+        ids.push_back(get_u(record(image, layout.records, i), layout.id));
+    return accounts(user_names(image, layout, count), ids, use, "user table", file, log);
 }
 
 std::vector<unsigned> group_accounts(const std::uint8_t *image, unsigned count, const char *file, LogEntries &log)
 {
-    return accounts(group_names(image, count), NameUse::Account, "directory group table", file, log);
+    return accounts(group_names(image, count), {}, NameUse::Account, "directory group table", file, log);
 }
 
 const char *account_field_fault(std::string_view text)
@@ -161,9 +179,14 @@ std::string account_text(std::string_view text)
     return s;
 }
 
+const char *account_hash_fault(std::string_view hash)
+{
+    return hash.empty() ? "it is empty, which logs in without a password" : account_field_fault(hash);
+}
+
 std::string account_hash(std::string_view hash)
 {
-    return account_field_fault(hash) != nullptr ? "*" : std::string(hash);
+    return hash.empty() ? "x" : account_field_fault(hash) != nullptr ? "*" : std::string(hash);
 }
 
 void note_left_out(LogEntries &log, const char *table, unsigned index, const char *file, const char *why)

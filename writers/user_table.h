@@ -51,13 +51,28 @@ unsigned group_records_to_walk(const std::uint8_t *image, LogEntries &log);
 // a control character, a colon, a first '#', '+' or '-' (comments and NIS
 // entries), a fixed account's name. In a group member list, which only
 // names accounts, only what splits the list or the line counts: empty,
-// outer white space, a control character, a colon or a comma. A name that
-// repeats an earlier kept record's is left out of both. Null when fit.
+// outer white space, a control character, a colon or a comma. In both,
+// "root" (the module has none; whatever looks it up by name would find
+// this record) and an all-digit name (read as an id by chown and the like)
+// are left out, and so is a name that repeats an earlier kept record's.
+// Null when fit.
 enum class NameUse { Account, Member };
 const char *account_name_fault(std::string_view name, NameUse use);
 
-// The records among the first `count` whose names are fit for `use`, in
-// table order; the others are logged as left out of `file`.
+// The fixed system accounts. A table record other than the administrator
+// that holds one's id under another name would share its uid; the table's
+// copy of a fixed account (its own name and id) does not.
+struct FixedAccount {
+    std::string_view name;
+    unsigned id;
+};
+inline constexpr FixedAccount kFixedAccounts[] = {
+    {"wren", 0}, {"nobody", 99}, {"mlnuser_", 100}, {"kstuser_", 101}, {"ldapuser", 5000},
+};
+const char *account_id_fault(std::string_view name, unsigned id);
+
+// The records among the first `count` fit for `use`, in table order; the
+// others are logged as left out of `file`.
 std::vector<unsigned> user_accounts(const std::uint8_t *image, const settings::UserLayout &layout,
                                     unsigned count, NameUse use, const char *file, LogEntries &log);
 std::vector<unsigned> group_accounts(const std::uint8_t *image, unsigned count, const char *file,
@@ -69,10 +84,12 @@ std::vector<std::string_view> user_names(const std::uint8_t *image, const settin
 std::vector<std::string_view> group_names(const std::uint8_t *image, unsigned count);
 
 // Comments, descriptions and hashes never drop a record: colons and control
-// characters are taken out of a comment or description, and a hash holding
-// them is written as "*", which no password matches.
+// characters are taken out of a comment or description. A hash holding them
+// is written "*" and an empty one "x": no password matches either, where an
+// empty field would let anyone log in.
 const char *account_field_fault(std::string_view text);
 std::string account_text(std::string_view text);
+const char *account_hash_fault(std::string_view hash);
 std::string account_hash(std::string_view hash);
 
 // Logs that a record was left out of `file` (never its hash), or written

@@ -96,7 +96,8 @@ TEST(Mkenvimage, ItsBlocksAreReadAsTheyAreAndEveryEditMatchesIt)
 
 // The agent takes every line without a complaint and answers each stored
 // community with the stored texts, also where they need quoting ("#" and
-// white space before a contact have no form: the closest is written).
+// white space before a contact have no form: the closest is written), and
+// no receiver is read as an option.
 TEST(SnmpdPeer, AnswersEachStoredCommunityWithTheStoredTexts)
 {
     const char *snmpd = "/usr/sbin/snmpd", *snmpget = "/usr/bin/snmpget";
@@ -111,6 +112,8 @@ TEST(SnmpdPeer, AnswersEachStoredCommunityWithTheStoredTexts)
         settings::set_text(im.data(), F("trapReceivers"), "127.0.0." + std::to_string(k + 10), k);
         settings::set_text(im.data(), F("trapCommunities"), "trap" + std::to_string(k), k);
     }
+    settings::set_text(im.data(), F("trapReceivers"), "-s 127.0.0.1:9", 1);  // an option to the agent: it crashed
+    settings::set_text(im.data(), F("trapCommunities"), "-c", 3);
     OutputBuffer conf;
     LogEntries log;
     compose_snmpd_conf(im.data(), conf, log);
