@@ -84,3 +84,21 @@ TEST(Concurrency, HundredDeviceEditsAgainstACfgpullLoopLoseNone)
     loop.join();
     EXPECT_EQ(lost, 0);
 }
+
+// Two edits of one image file at once: the file's lock keeps both.
+TEST(Concurrency, HundredPairsOfImageFileEditsLoseNone)
+{
+    SimModule m;
+    prepare(m);
+    std::string image = m.at("/env.bin").string();
+    std::filesystem::copy_file(m.at("/dev/env"), image);
+    int lost = 0;
+    for (int i = 0; i < 100; ++i) {
+        std::string rack = "rack" + std::to_string(i), ntp = "192.0.2." + std::to_string(i);
+        std::thread other([&] { m.run("cfgimage", {"set", image, "ntpServer1=" + ntp}, -1, 20); });
+        m.run("cfgimage", {"set", image, "rackName=" + rack}, -1, 20);
+        other.join();
+        lost += m.run("cfgimage", {"get", image, "rackName", "ntpServer1"}, -1, 20).out != rack + "\n" + ntp + "\n";
+    }
+    EXPECT_EQ(lost, 0);
+}

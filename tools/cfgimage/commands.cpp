@@ -8,6 +8,8 @@
 #include "tools/cfgimage/render.h"
 #include "tools/cfgimage/show.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -42,13 +44,17 @@ constexpr CommandForm kCommands[] = {
      "record fields take an index: trapReceivers[2], userName[0], ldapGroupId[4].\n"},
     {"set", "--force --fips", "IMAGE FIELD[INDEX]=VALUE...", 2, kMany,
      "Checks every value (numbers in decimal or 0x hex, texts within their width, IPv4\n"
-     "and IPv6 syntax, bytes as hex digits) and refuses one that a configuration file\n"
-     "would leave out or change, then re-encodes the image and writes it in place: the\n"
-     "module's /dev/env under the settings lock, a file after a whole copy beside it.\n"
-     "Any refusal writes nothing.\n"},
-    {"new", "--fips --serial --part --unique-id --password --lcd-pin", "IMAGE", 1, 1,
+     "and IPv6 syntax, bytes as hex digits) and refuses an edit that a configuration\n"
+     "file would not write as stored: a text it would change, a user record it would\n"
+     "leave out or give another password field (an empty hash, a fixed account's name\n"
+     "or id, root, an all-digit name), or, without --force, a change of the user layout\n"
+     "it reads. Then it re-encodes the image and writes it in place: the module's\n"
+     "/dev/env under the settings lock, a file under its lock after a whole copy beside\n"
+     "it. Any refusal writes nothing.\n"},
+    {"new", "--force --fips --serial --part --unique-id --password --lcd-pin", "IMAGE", 1, 1,
      "Writes a factory-default image; the options stand for what the board's EEPROMs\n"
-     "would give, and left out, the module's own fallbacks apply.\n"},
+     "would give, and left out, the module's own fallbacks apply. An existing IMAGE (the\n"
+     "module's /dev/env too) is replaced only with --force.\n"},
     {"migrate", "--fips", "IMAGE", 1, 1,
      "Migrates the image to version 40, printing each step; writes only when version 40\n"
      "is reached.\n"},
@@ -69,7 +75,9 @@ constexpr OptionHelp kOptionHelp[] = {
     {"--json", nullptr, "one JSON document instead of text (hidden values are null)"},
     {"--secrets", nullptr, "also the password hashes and the directory service password"},
     {"--fips", nullptr, "the user table as a module in FIPS mode has it (new, migrate: the mode to assume)"},
-    {"--force", nullptr, "work on an image with an uncorrectable codeword, another magic or another version"},
+    {"--force", nullptr,
+     "work on an image with an uncorrectable codeword, another magic or another version;\n"
+     "                    set: change the user layout; new: replace an existing image"},
     {"--serial", "S", "the chassis serial number"},
     {"--part", "P", "the chassis part number"},
     {"--unique-id", "HEX12", "the board's unique id, 12 hexadecimal digits"},
@@ -298,6 +306,8 @@ int set(const CommandLine &line)
     std::optional<Decoded> d = load(file, line.force, status);
     if (!d)
         return status;
+    SettingsImage before = d->image;
+    std::vector<Place> places;
     for (std::size_t i = 1; i < line.args.size(); ++i) {
         const std::string &arg = line.args[i];
         std::size_t eq = arg.find('=');
@@ -306,11 +316,12 @@ int set(const CommandLine &line)
         auto place = place_of(arg.substr(0, eq), *d, line.fips);
         if (auto *error = std::get_if<std::string>(&place))
             return fail(*error);
-        if (auto error = assign(d->image.data(), std::get<Place>(place), std::string_view(arg).substr(eq + 1)))
-            return fail(*error);
-        if (auto error = refusal(d->image.data(), std::get<Place>(place), line.fips))
+        places.push_back(std::get<Place>(place));
+        if (auto error = assign(d->image.data(), places.back(), std::string_view(arg).substr(eq + 1)))
             return fail(*error);
     }
+    if (auto error = edit_refusal(before.data(), d->image.data(), places, line.fips, line.force))
+        return fail(*error);
     if (auto error = file.write(d->image))
         return fail(*error);
     warn_stored_as_valid(file.name(), d->uncorrectable);
@@ -370,6 +381,9 @@ int render(const CommandLine &line)
 int make_new(const CommandLine &line)
 {
     NewImageOptions options{line.fips, line.serial, line.part, line.unique_id, line.password, line.lcd_pin};
+    struct stat st {};
+    if (!line.force && ::lstat(line.args[0].c_str(), &st) == 0)
+        return fail(line.args[0] + ": exists; new would replace every setting, refused without --force");
     SettingsImage image{};
     if (auto error = factory_image(options, image))
         return fail(*error);

@@ -214,13 +214,15 @@ constexpr TextForm kTextForms[] = {
     {"senderName", writers::unquoted, kQuoteOrBreak},
     {"syslocation", snmp_line, kSnmpLine},
     {"syscontact", snmp_line, kSnmpLine},
-    {"trapReceivers", [](std::string_view t) { return writers::snmp_word(t, true); },
-     "it holds whitespace or starts with '#'"},
+    {"trapReceivers",
+     [](std::string_view t) {
+         std::string host = writers::snmp_word(t, true);
+         return host.starts_with('-') ? std::string() : host;  // its line is left out
+     },
+     "it holds whitespace or starts with '#' or '-'"},
     {"trapCommunities", [](std::string_view t) { return writers::snmp_word(t, false); }, "it holds whitespace"},
     {"userGecos", account_text, kColonOrControl},
     {"ldapGroupDescription", account_text, kColonOrControl},
-    {"userPasswordHash", account_hash, kColonOrControl},
-    {"userPasswordHashFips", account_hash, kColonOrControl},
 };
 
 // Why a name among `names` (the records the files walk) would be left out
@@ -238,10 +240,80 @@ const char *name_refusal(std::string_view name, const std::vector<std::string_vi
     return nullptr;
 }
 
+std::string refused(const Field &f, unsigned index, const char *why)
+{
+    return std::string(f.name) + "[" + std::to_string(index) + "]: " + why + "; cfgpull would not write it as stored";
+}
+
+// Why user record `index` of the table the account files read would not be
+// written as stored.
+std::optional<std::string> user_record_refusal(const std::uint8_t *image, unsigned index, bool fips_mode)
+{
+    const settings::UserLayout &users = settings::user_layout(fips_users(image, fips_mode));
+    const std::uint8_t *rec = settings::record(image, users.records, index);
+    LogEntries ignored;
+    std::vector<std::string_view> names = user_names(image, users, user_records_to_walk(image, users, ignored));
+    std::string_view name = settings::get_text(rec, users.name);
+    if (const char *why = name_refusal(name, names, index, true))
+        return refused(users.name, index, why);
+    if (const char *why = index > 0 ? account_id_fault(name, settings::get_u(rec, users.id)) : nullptr)
+        return refused(users.id, index, why);
+    if (const char *why = account_hash_fault(settings::get_text(rec, users.hash)))
+        return refused(users.hash, index, why);
+    return std::nullopt;
+}
+
+// The user records an edit touched, below the count the files walk (record
+// 0 always), and whether each was walked before it.
+std::vector<std::pair<unsigned, bool>> edited_users(const std::uint8_t *before, const std::uint8_t *after,
+                                                    std::span<const Place> places, bool fips_mode)
+{
+    const settings::UserLayout &users = settings::user_layout(fips_users(after, fips_mode));
+    LogEntries ignored;
+    unsigned was = std::max(1u, user_records_to_walk(before, users, ignored));
+    unsigned now = std::max(1u, user_records_to_walk(after, users, ignored));
+    std::vector<std::pair<unsigned, bool>> list;
+    for (unsigned i = 0; i < now; ++i) {
+        bool changed = i >= was;
+        for (const Place &p : places)
+            changed |= p.bit == nullptr && p.base == users.records.at(i);
+        if (changed)
+            list.push_back({i, i < was});
+    }
+    return list;
+}
+
 // Which record of `table` a record field's place is in.
 unsigned record_index(const Place &p, const Field &table)
 {
     return static_cast<unsigned>((p.base - table.offset) / table.size);
+}
+
+// Why the text now at the place would not be written as stored; user
+// names are judged with their records.
+std::optional<std::string> text_refusal(const std::uint8_t *image, const Place &p)
+{
+    if (p.bit != nullptr || p.field.type != FieldType::Text)
+        return std::nullopt;
+    std::string_view text = settings::get_text(image + p.base, p.field, p.index);
+    const char *why = nullptr;
+    if (p.field.name == std::string_view("userName")) {
+        return std::nullopt;
+    } else if (p.field.name == std::string_view("ldapGroupName")) {
+        LogEntries ignored;
+        why = name_refusal(text, group_names(image, group_records_to_walk(image, ignored)),
+                           record_index(p, F("ldapGroupRecords")), false);
+    } else {
+        const TextForm *form = &kTextForms[0];
+        for (const TextForm &f : kTextForms)
+            if (f.field == p.field.name)
+                form = &f;
+        if (form->written(text) != text)
+            why = form->why;
+    }
+    if (why == nullptr)
+        return std::nullopt;
+    return p.name + ": " + why + "; cfgpull would not write it as stored";
 }
 
 } // namespace
@@ -395,32 +467,28 @@ std::optional<std::string> assign(std::uint8_t *image, const Place &p, std::stri
     }
 }
 
-std::optional<std::string> refusal(const std::uint8_t *image, const Place &p, bool fips_mode)
+std::optional<std::string> edit_refusal(const std::uint8_t *before, const std::uint8_t *after,
+                                        std::span<const Place> places, bool fips_mode, bool force)
 {
-    if (p.bit != nullptr || p.field.type != FieldType::Text)
-        return std::nullopt;
-    std::string_view text = settings::get_text(image + p.base, p.field, p.index);
-    const char *why = nullptr;
-    if (p.field.name == std::string_view("userName")) {
-        const settings::UserLayout &users = settings::user_layout(fips_users(image, fips_mode));
-        LogEntries ignored;
-        unsigned count = std::max(1u, user_records_to_walk(image, users, ignored));
-        why = name_refusal(text, user_names(image, users, count), record_index(p, users.records), true);
-    } else if (p.field.name == std::string_view("ldapGroupName")) {
-        LogEntries ignored;
-        why = name_refusal(text, group_names(image, group_records_to_walk(image, ignored)),
-                           record_index(p, F("ldapGroupRecords")), false);
-    } else {
-        const TextForm *form = &kTextForms[0];
-        for (const TextForm &f : kTextForms)
-            if (f.field == p.field.name)
-                form = &f;
-        if (form->written(text) != text)
-            why = form->why;
+    for (const Place &p : places)
+        if (auto why = text_refusal(after, p))
+            return why;
+    bool fips_before = fips_users(before, fips_mode), fips_after = fips_users(after, fips_mode);
+    if (fips_before != fips_after) {  // the records are other bytes now: forced, they are the user's to check
+        if (force)
+            return std::nullopt;
+        return std::string(settings::user_layout(fips_before).hash.name) + "[0]: " +
+               (fips_after ? "a $5$ hash makes" : "a hash other than $5$ makes") +
+               " cfgpull read the user table in the " + (fips_after ? "FIPS" : "standard") +
+               " layout, where its records are other bytes; refused without --force";
     }
-    if (why == nullptr)
-        return std::nullopt;
-    return p.name + ": " + why + "; cfgpull would not write it as stored";
+    // A record the files already leave out for the same reason stays out:
+    // its other fields may still be edited.
+    for (auto [i, walked] : edited_users(before, after, places, fips_mode))
+        if (auto why = user_record_refusal(after, i, fips_mode);
+            why && (!walked || why != user_record_refusal(before, i, fips_mode)))
+            return why;
+    return std::nullopt;
 }
 
 } // namespace cfgimage

@@ -74,9 +74,14 @@ std::string format_place(const std::uint8_t *image, const Place &place);
 // and its limit and leaves the image as it was.
 std::optional<std::string> assign(std::uint8_t *image, const Place &place, std::string_view value);
 
-// Why cfgpull would not write the text now at the place as stored (leave
-// its record out, change it, or not have its reader get it back), as a
-// one-line error; nothing for other values.
-std::optional<std::string> refusal(const std::uint8_t *image, const Place &place, bool fips_mode);
+// Why an edit from `before` to `after` that stored at `places` would not be
+// written as stored (one line; nothing when the edit stands): a text that
+// cfgpull would change, leave out with its record or not have its reader
+// get back, a user record the account
+// files would leave out or write with another password field (each record
+// an edited field belongs to, and each one a larger userCount brings in),
+// or, unless `force`, a change of the user layout the account files read.
+std::optional<std::string> edit_refusal(const std::uint8_t *before, const std::uint8_t *after,
+                                        std::span<const Place> places, bool fips_mode, bool force);
 
 } // namespace cfgimage

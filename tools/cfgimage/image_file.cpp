@@ -141,8 +141,11 @@ ImageFile::ImageFile(const std::string &path, Access access)
     ::fcntl(fd_.get(), F_SETFL, ::fcntl(fd_.get(), F_GETFL) & ~O_NONBLOCK);
     regular_ = S_ISREG(st.st_mode);
     module_ = path.empty() || platform::is_module_file("/dev/env", st);
-    if (!module_)
+    if (!module_) {
+        // Two edits at once would each write its own copy: one would be lost.
+        ::flock(fd_.get(), access == Edit ? LOCK_EX : LOCK_SH);
         return;
+    }
     // The settings lock before the device's, in the order cfgpull takes them.
     if (access == Edit)
         lock_error_ = env_lock_take(&settings_lock_);

@@ -35,7 +35,8 @@ std::string health_summary(const Decoded &d);
 // The module's device (no IMAGE, or an IMAGE that is that file) is held
 // under its flock from open to close, and an edit of it under the settings
 // lock too, so that no cfgpull or cfgpush run falls between the read and
-// the write. What is neither a regular file nor a device (a FIFO, a socket,
+// the write. Any other image is held under its own flock, shared to read
+// and exclusive to edit, so that two edits at once lose neither. What is neither a regular file nor a device (a FIFO, a socket,
 // a directory) is refused at once, never waited on.
 class ImageFile {
 public:

@@ -175,6 +175,8 @@ std::optional<std::string> write_one(int top, const std::string &dir, const Rend
         return refused(here.get(), rest, shown, "cannot create", errno);
     if (!S_ISREG(st.st_mode))
         return shown + ": not a regular file; refused";
+    if (st.st_nlink > 1)  // its other names may lie outside DIR
+        return shown + ": has other hard links; refused";
     int err = ::ftruncate(fd.get(), 0) == 0 ? write_all(fd.get(), r.text.data(), r.text.size()) : errno;
     if (::close(fd.release()) != 0 && err == 0)
         err = errno;
