@@ -58,16 +58,16 @@ bool is_signed(FieldType t)
     return t == FieldType::I16 || t == FieldType::I32;
 }
 
-// The range a number field holds, from its width.
+// The range a number field holds, from its width; a signed mask also takes
+// the unsigned values its hexadecimal form shows.
 void number_range(const Field &f, long long &low, long long &high)
 {
     unsigned bits = 8u * (f.size < 4 ? f.size : 4u);
+    low = 0;
+    high = (1LL << bits) - 1;
     if (is_signed(f.type)) {
-        high = (1LL << (bits - 1)) - 1;
-        low = -high - 1;
-    } else {
-        low = 0;
-        high = (1LL << bits) - 1;
+        low = -(1LL << (bits - 1));
+        high = is_mask(f) ? high : -low - 1;
     }
 }
 
