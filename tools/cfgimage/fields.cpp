@@ -34,9 +34,11 @@ constexpr Field kMasks[] = {
     settings::UserStd("userBayMask1"), settings::UserFips("userBayMask1Fips"), settings::Group("ldapGroupBayMask1"),
 };
 
+// The one list of what show, export and diff leave out without --secrets.
 constexpr Field kSecrets[] = {
     F("presetHashes"), F("serviceAccountPassword"), settings::UserStd("userPasswordHash"),
-    settings::UserFips("userPasswordHashFips"),
+    settings::UserFips("userPasswordHashFips"), F("lcdPin"), F("rocommunity"), F("rwcommunity"),
+    F("trapCommunities"),
 };
 
 bool named_in(std::span<const Field> list, const Field &f)

@@ -62,7 +62,8 @@ std::variant<Place, std::string> resolve(const FieldName &name, const std::uint8
 
 // Numbers shown in hexadecimal: masks, flag bytes, signatures.
 bool is_mask(const Field &f);
-// Password hashes and the directory service password.
+// Password hashes, the directory service password, the LCD PIN and the
+// SNMP communities.
 bool is_secret(const Field &f);
 
 // The element as text: texts as stored, numbers in decimal (masks "0x.."),
