@@ -373,6 +373,12 @@ int export_settings(const CommandLine &line)
     return kOk;
 }
 
+// The name messages give FILE.
+std::string text_name(const std::string &path)
+{
+    return path == "-" ? "(standard input)" : path;
+}
+
 // All of FILE ("-": standard input), which may be a pipe; a size no
 // export reaches ends the read.
 std::optional<std::string> read_text(const std::string &path, std::string &text)
@@ -380,7 +386,7 @@ std::optional<std::string> read_text(const std::string &path, std::string &text)
     constexpr std::size_t kLimit = std::size_t{1} << 20;
     platform::Fd file(path == "-" ? ::dup(0) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file)
-        return path + ": cannot open: " + std::strerror(errno);
+        return text_name(path) + ": cannot open: " + std::strerror(errno);
     char buffer[1 << 16];
     for (;;) {
         ssize_t n = ::read(file.get(), buffer, sizeof buffer);
@@ -389,10 +395,10 @@ std::optional<std::string> read_text(const std::string &path, std::string &text)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return path + ": cannot read: " + std::strerror(errno);
+            return text_name(path) + ": cannot read: " + std::strerror(errno);
         text.append(buffer, static_cast<std::size_t>(n));
         if (text.size() > kLimit)
-            return path + ": more than 1 MiB, not a settings text";
+            return text_name(path) + ": more than 1 MiB, not a settings text";
     }
 }
 
@@ -411,7 +417,7 @@ int import_settings(const CommandLine &line)
         return status;
     std::vector<LineError> errors = import_text(d->image, text, {false, line.fips, line.force});
     for (const LineError &e : errors)
-        std::cerr << (from == "-" ? "(standard input)" : from) << ":" << e.line << ": " << e.reason << "\n";
+        std::cerr << text_name(from) << ":" << e.line << ": " << e.reason << "\n";
     if (!errors.empty())
         return fail(file.name() + ": nothing written (" + std::to_string(errors.size()) + " bad line" +
                     (errors.size() > 1 ? "s)" : ")"));
