@@ -1,7 +1,7 @@
 #!/bin/sh
 # Fuzzes one target of fuzz/ with libFuzzer (clang), starting from its
 # committed corpus: scripts/fuzz.sh TARGET SECONDS [libFuzzer options...]
-# TARGET is nvram, uboot, fru or rs. New inputs go to build/fuzz/corpus/TARGET,
+# TARGET is one of FUZZ_TARGETS in fuzz/CMakeLists.txt. New inputs go to build/fuzz/corpus/TARGET,
 # a crashing input to build/fuzz/artifacts/ (add it to fuzz/corpus/TARGET
 # once fixed). Exits non-zero on a finding.
 set -e

@@ -53,7 +53,8 @@ ls $dir/packages/*.tar.gz >/dev/null
 echo "== powerpc: $deb"
 dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '/$' | tee $dir/deb.contents
 [ "$(dpkg-deb -f "$deb" Architecture)" = powerpc ]
-for f in ./usr/sbin/cfgpull ./usr/bin/cfgimage ./usr/share/man/man8/cfgpull.8 ./usr/share/man/man1/cfgimage.1; do
+for f in ./usr/sbin/cfgpull ./usr/bin/cfgimage ./usr/share/man/man8/cfgpull.8 ./usr/share/man/man1/cfgimage.1 \
+         ./usr/share/bash-completion/completions/cfgimage; do
     grep -qx "$f" $dir/deb.contents || { echo "$deb lacks $f" >&2; exit 1; }
 done
 if grep -q cfgpush $dir/deb.contents; then echo "$deb holds cfgpush" >&2; exit 1; fi

@@ -52,7 +52,7 @@ sh scripts/powerpc.sh
 took
 
 if command -v clang++ >/dev/null 2>&1; then
-    for target in nvram uboot fru rs values; do
+    for target in nvram uboot fru rs values import; do
         stage "fuzz: $target for ${FUZZ_SECONDS:-20} s"
         if ! sh scripts/fuzz.sh "$target" "${FUZZ_SECONDS:-20}" >"build/fuzz-$target.log" 2>&1; then
             tail -n 40 "build/fuzz-$target.log"

@@ -7,10 +7,15 @@
 #include "tools/cfgimage/image_file.h"
 #include "tools/cfgimage/render.h"
 #include "tools/cfgimage/show.h"
+#include "tools/cfgimage/text_form.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -51,6 +56,25 @@ constexpr CommandForm kCommands[] = {
      "it reads. Then it re-encodes the image and writes it in place: the module's\n"
      "/dev/env under the settings lock, a file under its lock after a whole copy beside\n"
      "it. Any refusal writes nothing.\n"},
+    {"export", "--secrets --fips", "[IMAGE]", 0, 1,
+     "Prints every setting, one FIELD=VALUE line each (FIELD[INDEX]=VALUE for array\n"
+     "elements and record fields), in layout order, after a # line naming the layout\n"
+     "version: values as set reads them, with a backslash as \\\\ and a byte outside\n"
+     "printable ASCII (or a last space) as \\xHH. Secrets only with --secrets. Never\n"
+     "writes. Without IMAGE: the module's /dev/env.\n"},
+    {"import", "--force --fips", "IMAGE FILE", 2, 2,
+     "Applies every FIELD=VALUE line of FILE (- for standard input), as export writes\n"
+     "them, in one write as set does; blank lines and # lines are skipped, and a setting\n"
+     "FILE leaves out (a secret of an export without --secrets) keeps its value. A bad\n"
+     "line writes nothing: each is told as FILE:LINE: reason. A value it changes that\n"
+     "set would refuse is refused too, unless --force.\n"},
+    {"diff", "--secrets --json --fips", "IMAGE1 IMAGE2", 2, 2,
+     "Prints FIELD: OLD -> NEW for each setting that differs, in export's form and layout\n"
+     "order; a secret shows as (hidden) without --secrets. Exits 0 when the settings are\n"
+     "equal, 1 when they differ, 2 when an image cannot be read or is refused.\n"},
+    {"fields", "--fips", "", 0, 0,
+     "Prints every name get and set take, one a line, in layout order (array elements and\n"
+     "record fields with their index), then the bits; with --fips the FIPS user table's.\n"},
     {"new", "--force --fips --serial --part --unique-id --password --lcd-pin", "IMAGE", 1, 1,
      "Writes a factory-default image; the options stand for what the board's EEPROMs\n"
      "would give, and left out, the module's own fallbacks apply. An existing IMAGE (the\n"
@@ -73,7 +97,7 @@ struct OptionHelp {
 
 constexpr OptionHelp kOptionHelp[] = {
     {"--json", nullptr, "one JSON document instead of text (hidden values are null)"},
-    {"--secrets", nullptr, "also the password hashes and the directory service password"},
+    {"--secrets", nullptr, "also the secrets: password hashes and passwords, LCD PIN, SNMP communities"},
     {"--fips", nullptr, "the user table as a module in FIPS mode has it (new, migrate: the mode to assume)"},
     {"--force", nullptr,
      "work on an image with an uncorrectable codeword, another magic or another version;\n"
@@ -170,7 +194,7 @@ std::string synopsis(const CommandForm &form)
         const OptionHelp &o = option_help(name);
         text += std::string(" [") + o.name + (o.value ? std::string(" ") + o.value : "") + "]";
     }
-    return text + " " + form.operands;
+    return text + (*form.operands ? std::string(" ") + form.operands : "");
 }
 
 std::string command_help(const CommandForm &form)
@@ -187,8 +211,24 @@ std::string command_help(const CommandForm &form)
 int fips_on() { return 1; }
 int fips_off() { return 0; }
 
-// The image a command works on, refused when its fields cannot be trusted
-// to sit where the current layout says (unless forced).
+// Why the image's fields cannot be trusted to sit where the current layout
+// says, if so.
+std::optional<std::string> distrust(const Decoded &d)
+{
+    switch (health(d)) {
+    case Health::Uncorrectable:
+        return "uncorrectable codeword " + std::to_string(d.uncorrectable.front());
+    case Health::Unformatted:
+        return "magic not accepted";
+    case Health::OtherVersion:
+        return "version " + std::to_string(settings::get_u(d.image.data(), settings::F("version"))) + ", not " +
+               std::to_string(settings::CURRENT_VERSION) + " (see cfgimage migrate)";
+    default:
+        return std::nullopt;
+    }
+}
+
+// The image a command works on, refused when distrusted (unless forced).
 std::optional<Decoded> load(ImageFile &file, bool force, int &status)
 {
     RawImage raw{};
@@ -197,25 +237,29 @@ std::optional<Decoded> load(ImageFile &file, bool force, int &status)
         return std::nullopt;
     }
     Decoded d = decode_all(raw);
-    std::string why;
-    switch (health(d)) {
-    case Health::Uncorrectable:
-        why = "uncorrectable codeword " + std::to_string(d.uncorrectable.front());
-        break;
-    case Health::Unformatted:
-        why = "magic not accepted";
-        break;
-    case Health::OtherVersion:
-        why = "version " + std::to_string(settings::get_u(d.image.data(), settings::F("version"))) +
-              ", not " + std::to_string(settings::CURRENT_VERSION) + " (see cfgimage migrate)";
-        break;
-    default:
+    std::optional<std::string> why = distrust(d);
+    if (!why || force)
         return d;
-    }
-    if (force)
-        return d;
-    status = fail(file.name() + ": " + why + "; refused without --force");
+    status = fail(file.name() + ": " + *why + "; refused without --force");
     return std::nullopt;
+}
+
+// The same for the commands that take no --force; `trouble` is their
+// status when the image is not had.
+std::optional<Decoded> trusted(const std::string &path, int trouble, int &status)
+{
+    ImageFile file(path, ImageFile::Read);
+    RawImage raw{};
+    if (auto error = file.read(raw)) {
+        status = fail(*error, trouble);
+        return std::nullopt;
+    }
+    Decoded d = decode_all(raw);
+    if (auto why = distrust(d)) {
+        status = fail(file.name() + ": " + *why + "; refused", trouble);
+        return std::nullopt;
+    }
+    return d;
 }
 
 std::optional<Decoded> load(const std::string &path, bool force, int &status)
@@ -320,11 +364,100 @@ int set(const CommandLine &line)
         if (auto error = assign(d->image.data(), places.back(), std::string_view(arg).substr(eq + 1)))
             return fail(*error);
     }
-    if (auto error = edit_refusal(before.data(), d->image.data(), places, line.fips, line.force))
-        return fail(*error);
+    if (auto refused = edit_refusals(before.data(), d->image.data(), places, line.fips, line.force); !refused.empty())
+        return fail(refused.front().why);
     if (auto error = file.write(d->image))
         return fail(*error);
     warn_stored_as_valid(file.name(), d->uncorrectable);
+    return kOk;
+}
+
+int export_settings(const CommandLine &line)
+{
+    if (auto why = no_device(line))
+        return fail(*why);
+    int status = kOk;
+    std::optional<Decoded> d = trusted(default_image(line), kFailed, status);
+    if (!d)
+        return status;
+    std::cout << export_text(d->image.data(), {line.secrets, line.fips});
+    return kOk;
+}
+
+// The name messages give FILE.
+std::string text_name(const std::string &path)
+{
+    return path == "-" ? "(standard input)" : path;
+}
+
+// All of FILE ("-": standard input), which may be a pipe; a size no
+// export reaches ends the read.
+std::optional<std::string> read_text(const std::string &path, std::string &text)
+{
+    constexpr std::size_t kLimit = std::size_t{1} << 20;
+    platform::Fd file(path == "-" ? ::dup(0) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file)
+        return text_name(path) + ": cannot open: " + std::strerror(errno);
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+        if (n == 0)
+            return std::nullopt;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return text_name(path) + ": cannot read: " + std::strerror(errno);
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > kLimit)
+            return text_name(path) + ": more than 1 MiB, not a settings text";
+    }
+}
+
+int import_settings(const CommandLine &line)
+{
+    // FILE is read whole before the image is locked: a slow pipe keeps
+    // no cfgpull run waiting.
+    const std::string &from = line.args[1];
+    std::string text;
+    if (auto error = read_text(from, text))
+        return fail(*error);
+    int status = kOk;
+    ImageFile file(line.args[0], ImageFile::Edit);
+    std::optional<Decoded> d = load(file, line.force, status);
+    if (!d)
+        return status;
+    std::vector<LineError> errors = import_text(d->image, text, {false, line.fips, line.force});
+    for (const LineError &e : errors)
+        std::cerr << text_name(from) << ":" << e.line << ": " << e.reason << "\n";
+    if (!errors.empty())
+        return fail(file.name() + ": nothing written (" + std::to_string(errors.size()) + " bad line" +
+                    (errors.size() > 1 ? "s)" : ")"));
+    if (auto error = file.write(d->image))
+        return fail(*error);
+    warn_stored_as_valid(file.name(), d->uncorrectable);
+    return kOk;
+}
+
+int diff(const CommandLine &line)
+{
+    constexpr int kDiffer = 1, kTrouble = 2;  // as diff and cmp have them
+    int status = kOk;
+    std::optional<Decoded> a = trusted(line.args[0], kTrouble, status);
+    std::optional<Decoded> b = a ? trusted(line.args[1], kTrouble, status) : std::nullopt;
+    if (!b)
+        return status;
+    std::vector<Difference> differences = diff_settings(a->image.data(), b->image.data(), {line.secrets, line.fips});
+    std::cout << (line.json ? diff_json(differences) : diff_text(differences));
+    return differences.empty() ? kOk : kDiffer;
+}
+
+int fields(const CommandLine &line)
+{
+    SettingsImage blank{};
+    for (const Place &p : settings_in(blank.data(), line.fips, true))
+        std::cout << p.name << "\n";
+    for (const Bit &b : current_layout().bits)
+        std::cout << b.name << "\n";
     return kOk;
 }
 
@@ -414,7 +547,8 @@ std::string usage_text()
     std::string text;
     for (const CommandForm &c : kCommands)
         text += (text.empty() ? "usage: " : "       ") + synopsis(c) + "\n";
-    return text + "IMAGE is a raw NVRAM image; show and check read the module's /dev/env without one.\n"
+    return text + "IMAGE is a raw NVRAM image; show, check and export read the module's /dev/env without one.\n"
+                  "FILE is text as export writes it; - reads standard input.\n"
                   "'cfgimage help COMMAND' tells more, and so does the manual, cfgimage(1).\n";
 }
 
@@ -478,6 +612,14 @@ int run(const CommandLine &line)
         return get(line);
     if (c == "set")
         return set(line);
+    if (c == "export")
+        return export_settings(line);
+    if (c == "import")
+        return import_settings(line);
+    if (c == "diff")
+        return diff(line);
+    if (c == "fields")
+        return fields(line);
     if (c == "new")
         return make_new(line);
     if (c == "migrate")

@@ -34,9 +34,11 @@ constexpr Field kMasks[] = {
     settings::UserStd("userBayMask1"), settings::UserFips("userBayMask1Fips"), settings::Group("ldapGroupBayMask1"),
 };
 
+// The one list of what show, export and diff leave out without --secrets.
 constexpr Field kSecrets[] = {
     F("presetHashes"), F("serviceAccountPassword"), settings::UserStd("userPasswordHash"),
-    settings::UserFips("userPasswordHashFips"),
+    settings::UserFips("userPasswordHashFips"), F("lcdPin"), F("rocommunity"), F("rwcommunity"),
+    F("trapCommunities"),
 };
 
 bool named_in(std::span<const Field> list, const Field &f)
@@ -58,16 +60,16 @@ bool is_signed(FieldType t)
     return t == FieldType::I16 || t == FieldType::I32;
 }
 
-// The range a number field holds, from its width.
+// The range a number field holds, from its width; a signed mask also takes
+// the unsigned values its hexadecimal form shows.
 void number_range(const Field &f, long long &low, long long &high)
 {
     unsigned bits = 8u * (f.size < 4 ? f.size : 4u);
+    low = 0;
+    high = (1LL << bits) - 1;
     if (is_signed(f.type)) {
-        high = (1LL << (bits - 1)) - 1;
-        low = -high - 1;
-    } else {
-        low = 0;
-        high = (1LL << bits) - 1;
+        low = -(1LL << (bits - 1));
+        high = is_mask(f) ? high : -low - 1;
     }
 }
 
@@ -264,21 +266,32 @@ std::optional<std::string> user_record_refusal(const std::uint8_t *image, unsign
 }
 
 // The user records an edit touched, below the count the files walk (record
-// 0 always), and whether each was walked before it.
-std::vector<std::pair<unsigned, bool>> edited_users(const std::uint8_t *before, const std::uint8_t *after,
-                                                    std::span<const Place> places, bool fips_mode)
+// 0 always): each with whether the files walked it before, and the place it
+// is charged to (the last one in it, else the count's, else the first).
+struct EditedUser {
+    unsigned index;
+    bool walked;
+    std::size_t place;
+};
+std::vector<EditedUser> edited_users(const std::uint8_t *before, const std::uint8_t *after,
+                                     std::span<const Place> places, bool fips_mode)
 {
     const settings::UserLayout &users = settings::user_layout(fips_users(after, fips_mode));
     LogEntries ignored;
     unsigned was = std::max(1u, user_records_to_walk(before, users, ignored));
     unsigned now = std::max(1u, user_records_to_walk(after, users, ignored));
-    std::vector<std::pair<unsigned, bool>> list;
+    std::size_t count_place = 0;
+    for (std::size_t k = 0; k < places.size(); ++k)
+        if (places[k].field.name == std::string_view("userCount"))
+            count_place = k;
+    std::vector<EditedUser> list;
     for (unsigned i = 0; i < now; ++i) {
-        bool changed = i >= was;
-        for (const Place &p : places)
-            changed |= p.bit == nullptr && p.base == users.records.at(i);
-        if (changed)
-            list.push_back({i, i < was});
+        std::optional<std::size_t> in_it;
+        for (std::size_t k = 0; k < places.size(); ++k)
+            if (places[k].bit == nullptr && places[k].base == users.records.at(i))
+                in_it = k;
+        if (in_it || i >= was)
+            list.push_back({i, i < was, in_it.value_or(count_place)});
     }
     return list;
 }
@@ -467,28 +480,27 @@ std::optional<std::string> assign(std::uint8_t *image, const Place &p, std::stri
     }
 }
 
-std::optional<std::string> edit_refusal(const std::uint8_t *before, const std::uint8_t *after,
-                                        std::span<const Place> places, bool fips_mode, bool force)
+std::vector<Refusal> edit_refusals(const std::uint8_t *before, const std::uint8_t *after,
+                                   std::span<const Place> places, bool fips_mode, bool force)
 {
-    for (const Place &p : places)
-        if (auto why = text_refusal(after, p))
-            return why;
+    std::vector<Refusal> list;
+    for (std::size_t k = 0; k < places.size(); ++k)
+        if (auto why = text_refusal(after, places[k]))
+            list.push_back({k, *why});
     bool fips_before = fips_users(before, fips_mode), fips_after = fips_users(after, fips_mode);
     if (fips_before != fips_after) {  // the records are other bytes now: forced, they are the user's to check
-        if (force)
-            return std::nullopt;
-        return std::string(settings::user_layout(fips_before).hash.name) + "[0]: " +
-               (fips_after ? "a $5$ hash makes" : "a hash other than $5$ makes") +
-               " cfgpull read the user table in the " + (fips_after ? "FIPS" : "standard") +
-               " layout, where its records are other bytes; refused without --force";
+        if (!force)
+            list.push_back({0, std::string(settings::user_layout(fips_before).hash.name) + "[0]: " +
+                                   (fips_after ? "a $5$ hash makes" : "a hash other than $5$ makes") +
+                                   " cfgpull read the user table in the " + (fips_after ? "FIPS" : "standard") +
+                                   " layout, where its records are other bytes; refused without --force"});
+        return list;
     }
-    // A record the files already leave out for the same reason stays out:
-    // its other fields may still be edited.
-    for (auto [i, walked] : edited_users(before, after, places, fips_mode))
-        if (auto why = user_record_refusal(after, i, fips_mode);
-            why && (!walked || why != user_record_refusal(before, i, fips_mode)))
-            return why;
-    return std::nullopt;
+    for (const EditedUser &u : edited_users(before, after, places, fips_mode))
+        if (auto why = user_record_refusal(after, u.index, fips_mode);
+            why && (!u.walked || why != user_record_refusal(before, u.index, fips_mode)))
+            list.push_back({u.place, *why});
+    return list;
 }
 
 } // namespace cfgimage

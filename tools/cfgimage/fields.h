@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace cfgimage {
 
@@ -62,7 +63,8 @@ std::variant<Place, std::string> resolve(const FieldName &name, const std::uint8
 
 // Numbers shown in hexadecimal: masks, flag bytes, signatures.
 bool is_mask(const Field &f);
-// Password hashes and the directory service password.
+// Password hashes, the directory service password, the LCD PIN and the
+// SNMP communities.
 bool is_secret(const Field &f);
 
 // The element as text: texts as stored, numbers in decimal (masks "0x.."),
@@ -75,13 +77,18 @@ std::string format_place(const std::uint8_t *image, const Place &place);
 std::optional<std::string> assign(std::uint8_t *image, const Place &place, std::string_view value);
 
 // Why an edit from `before` to `after` that stored at `places` would not be
-// written as stored (one line; nothing when the edit stands): a text that
+// written as stored, each charged to the place that caused it: a text that
 // cfgpull would change, leave out with its record or not have its reader
-// get back, a user record the account
-// files would leave out or write with another password field (each record
-// an edited field belongs to, and each one a larger userCount brings in),
-// or, unless `force`, a change of the user layout the account files read.
-std::optional<std::string> edit_refusal(const std::uint8_t *before, const std::uint8_t *after,
-                                        std::span<const Place> places, bool fips_mode, bool force);
+// get back; a user record the account files would leave out or write with
+// another password field (each record an edited field belongs to, and each
+// one a larger userCount brings in; one the files already leave out for the
+// same reason may still be edited); unless `force`, a change of the user
+// layout the account files read. Empty when the edit stands.
+struct Refusal {
+    std::size_t place;  // index into `places`
+    std::string why;    // one line
+};
+std::vector<Refusal> edit_refusals(const std::uint8_t *before, const std::uint8_t *after,
+                                   std::span<const Place> places, bool fips_mode, bool force);
 
 } // namespace cfgimage

@@ -11,7 +11,7 @@
 namespace cfgimage {
 
 struct ShowOptions {
-    bool secrets = false;  // password hashes and the directory service password
+    bool secrets = false;  // what is_secret() names
     bool fips = false;     // read the user table in the FIPS layout
 };
 
