@@ -22,7 +22,7 @@ extern "C" {
 namespace {
 
 constexpr int kCodewords = 49;
-constexpr std::size_t kImage = kCodewords * RS_N;
+constexpr std::size_t kImage = kCodewords * kRsN;
 
 struct Images {
     std::vector<unsigned char> data;   // 49 x 223 settings bytes
@@ -33,11 +33,11 @@ struct Images {
 
 std::vector<unsigned char> corrupted(const std::vector<unsigned char> &clean, int nerr, std::mt19937 &rng) {
     std::vector<unsigned char> img = clean;
-    std::vector<int> pos(RS_N);
+    std::vector<int> pos(kRsN);
     for (int c = 0; c < kCodewords; c++) {
-        for (std::size_t i = 0; i < RS_N; i++) pos[i] = static_cast<int>(i);
+        for (std::size_t i = 0; i < kRsN; i++) pos[i] = static_cast<int>(i);
         std::shuffle(pos.begin(), pos.end(), rng);
-        for (int e = 0; e < nerr; e++) img[c * RS_N + pos[e]] ^= static_cast<unsigned char>(1 + rng() % 255);
+        for (int e = 0; e < nerr; e++) img[c * kRsN + pos[e]] ^= static_cast<unsigned char>(1 + rng() % 255);
     }
     return img;
 }
@@ -46,12 +46,12 @@ const Images &images() {
     static const Images im = [] {
         Images m;
         std::mt19937 rng(12345);
-        m.data.resize(kCodewords * RS_K);
+        m.data.resize(kCodewords * kRsK);
         for (auto &b : m.data) b = static_cast<unsigned char>(rng());
         m.clean.resize(kImage);
         for (int c = 0; c < kCodewords; c++) {
-            std::memcpy(&m.clean[c * RS_N], &m.data[c * RS_K], RS_K);
-            encode_rs_ccsds(&m.clean[c * RS_N], &m.clean[c * RS_N + RS_K], 0);
+            std::memcpy(&m.clean[c * kRsN], &m.data[c * kRsK], kRsK);
+            encode_rs_ccsds(&m.clean[c * kRsN], &m.clean[c * kRsN + kRsK], 0);
         }
         m.err8 = corrupted(m.clean, 8, rng);
         m.err16 = corrupted(m.clean, 16, rng);
@@ -70,7 +70,7 @@ void decode_clean(benchmark::State &state) {
     std::vector<unsigned char> img = images().clean;
     for (auto _ : state) {
         int total = 0;
-        for (int c = 0; c < kCodewords; c++) total += Decode(&img[c * RS_N]);
+        for (int c = 0; c < kCodewords; c++) total += Decode(&img[c * kRsN]);
         benchmark::DoNotOptimize(total);
         benchmark::ClobberMemory();
         if (total != 0) state.SkipWithError("clean image reported corrections");
@@ -86,7 +86,7 @@ void decode_errors(benchmark::State &state) {
     for (auto _ : state) {
         std::memcpy(img.data(), src.data(), kImage);
         int total = 0;
-        for (int c = 0; c < kCodewords; c++) total += Decode(&img[c * RS_N]);
+        for (int c = 0; c < kCodewords; c++) total += Decode(&img[c * kRsN]);
         benchmark::DoNotOptimize(total);
         benchmark::ClobberMemory();
         if (total != Nerr * kCodewords) state.SkipWithError("wrong number of corrections");
@@ -97,9 +97,9 @@ void decode_errors(benchmark::State &state) {
 template <void (*Encode)(unsigned char *, unsigned char *)>
 void encode(benchmark::State &state) {
     std::vector<unsigned char> img(kImage);
-    for (int c = 0; c < kCodewords; c++) std::memcpy(&img[c * RS_N], &images().data[c * RS_K], RS_K);
+    for (int c = 0; c < kCodewords; c++) std::memcpy(&img[c * kRsN], &images().data[c * kRsK], kRsK);
     for (auto _ : state) {
-        for (int c = 0; c < kCodewords; c++) Encode(&img[c * RS_N], &img[c * RS_N + RS_K]);
+        for (int c = 0; c < kCodewords; c++) Encode(&img[c * kRsN], &img[c * kRsN + kRsK]);
         benchmark::ClobberMemory();
     }
     if (img != images().clean) state.SkipWithError("check bytes differ from libfec");

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build/sim}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-python3 scripts/blank_module.py "$tmp/module"
+"$build/bin/blank_module" "$tmp/module"
 # The first run formats the erased device; the second is a plain boot.
 CFGPULL_SIM_ROOT=$tmp/module "$build/bin/cfgpull" -a >/dev/null 2>&1
 printf '#include <iostream>\nint main() { std::cout << "hello\\n"; }\n' >"$tmp/hello.cpp"

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
-unsigned char board_identity[BOARD_IDENTITY_SIZE];
+unsigned char board_identity[kBoardIdentitySize];
 int i2c_fd = -1;
 
 namespace {
@@ -167,7 +167,7 @@ int i2c_write(int address, int length, const void *buffer)
 
 bool identity_checksum_ok(const unsigned char *record)
 {
-    return sum(record, BOARD_IDENTITY_SIZE) == 0;
+    return sum(record, kBoardIdentitySize) == 0;
 }
 
 int read_board_identity(void)
@@ -182,7 +182,7 @@ int read_board_identity(void)
         return close_bus(1);
     if (write_byte(eeprom, offset) != 0)
         return close_bus(-4);
-    if (i2c_read(eeprom, static_cast<int>(BOARD_IDENTITY_SIZE), board_identity) != 0)
+    if (i2c_read(eeprom, static_cast<int>(kBoardIdentitySize), board_identity) != 0)
         return close_bus(-3);
     return close_bus(identity_checksum_ok(board_identity) ? 0 : -7);
 }
@@ -202,8 +202,8 @@ int fru_decode_chassis_area(const unsigned char *area, char *out)
         return -7;
     const unsigned char *part = area + kAreaPartNumber;
     const unsigned char *serial = part + 1 + (*part & 0x3F);
-    if (fru_decode_field(part, out + FRU_PART_OFFSET, static_cast<int>(FRU_PART_SIZE)) != 0 ||
-        fru_decode_field(serial, out + FRU_SERIAL_OFFSET, static_cast<int>(FRU_SERIAL_SIZE)) != 0)
+    if (fru_decode_field(part, out + kFruPartOffset, static_cast<int>(kFruPartSize)) != 0 ||
+        fru_decode_field(serial, out + kFruSerialOffset, static_cast<int>(kFruSerialSize)) != 0)
         return -3;
     return 0;
 }

@@ -14,24 +14,24 @@ struct IdentityField {
     std::size_t offset;
     std::size_t size;
 };
-inline constexpr std::size_t BOARD_IDENTITY_SIZE = 22;
+inline constexpr std::size_t kBoardIdentitySize = 22;
 inline constexpr IdentityField kIdentityHeader = {0, 7};
 inline constexpr IdentityField kIdentityUniqueId = {7, 6};         // printed as 12 hex digits
 inline constexpr IdentityField kIdentityDefaultPassword = {13, 8};  // up to 8 chars, NUL-ended when shorter
 inline constexpr IdentityField kIdentityChecksum = {21, 1};
 
 // Filled by read_board_identity (zero until then); kept whatever the result.
-extern unsigned char board_identity[BOARD_IDENTITY_SIZE];
+extern unsigned char board_identity[kBoardIdentitySize];
 
 std::span<const unsigned char> board_unique_id();
 std::string board_default_password();  // at most 8 characters
 
 // The FRU strings area filled by read_fru_strings: serial number then part number.
-inline constexpr std::size_t FRU_STRINGS_SIZE = 37;
-inline constexpr std::size_t FRU_SERIAL_OFFSET = 0;       // 21 bytes, at most 20 characters
-inline constexpr std::size_t FRU_SERIAL_SIZE = 21;
-inline constexpr std::size_t FRU_PART_OFFSET = 21;        // 16 bytes, at most 15 characters
-inline constexpr std::size_t FRU_PART_SIZE = 16;
+inline constexpr std::size_t kFruStringsSize = 37;
+inline constexpr std::size_t kFruSerialOffset = 0;       // 21 bytes, at most 20 characters
+inline constexpr std::size_t kFruSerialSize = 21;
+inline constexpr std::size_t kFruPartOffset = 21;        // 16 bytes, at most 15 characters
+inline constexpr std::size_t kFruPartSize = 16;
 
 // Descriptor of /dev/i2c0 during a transaction sequence, otherwise -1.
 extern int i2c_fd;
@@ -49,7 +49,7 @@ bool parse_board_type(std::string_view text, int *type);
 int read_board_identity(void);
 
 // Decodes the chassis serial and part numbers from the FRU EEPROM into
-// `out` (FRU_STRINGS_SIZE bytes). 0, or 1 (no board type or bus), -3 (read
+// `out` (kFruStringsSize bytes). 0, or 1 (no board type or bus), -3 (read
 // failed or undecodable field), -4 (address or multiplexer write failed),
 // -7 (bad header or chassis area).
 int read_fru_strings(char *out);

@@ -40,21 +40,21 @@ struct Environment {
 
 Environment parse(const unsigned char *block)
 {
-    const unsigned char *data = block + UBOOT_ENV_DATA;
+    const unsigned char *data = block + kUbootEnvData;
     Environment env;
     std::size_t pos = 0;
-    while (pos < UBOOT_ENV_DATA_SIZE) {
+    while (pos < kUbootEnvDataSize) {
         if (data[pos] == 0) {  // the empty entry that ends the list
             env.length = pos + 1;
             return env;
         }
-        const void *nul = std::memchr(data + pos, 0, UBOOT_ENV_DATA_SIZE - pos);
+        const void *nul = std::memchr(data + pos, 0, kUbootEnvDataSize - pos);
         std::size_t end = nul ? static_cast<std::size_t>(static_cast<const unsigned char *>(nul) - data)
-                              : UBOOT_ENV_DATA_SIZE;
+                              : kUbootEnvDataSize;
         env.entries.emplace_back(reinterpret_cast<const char *>(data + pos), end - pos);
         pos = end + 1;
     }
-    env.length = UBOOT_ENV_DATA_SIZE;  // no end mark: the environment fills the area
+    env.length = kUbootEnvDataSize;  // no end mark: the environment fills the area
     return env;
 }
 
@@ -69,15 +69,15 @@ int store(unsigned char *block, const Environment &old, const std::vector<std::s
         text += '\0';
     }
     text += '\0';
-    if (text.size() > UBOOT_ENV_DATA_SIZE)
-        return UBOOT_EDIT_NO_ROOM;
-    unsigned char *data = block + UBOOT_ENV_DATA;
-    unsigned char pad = block[UBOOT_ENV_SIZE - 1];
+    if (text.size() > kUbootEnvDataSize)
+        return kUbootEditNoRoom;
+    unsigned char *data = block + kUbootEnvData;
+    unsigned char pad = block[kUbootEnvSize - 1];
     std::memcpy(data, text.data(), text.size());
     if (old.length > text.size())
         std::memset(data + text.size(), pad, old.length - text.size());
     uboot_env_store_crc(block);
-    return UBOOT_EDIT_OK;
+    return kUbootEditOk;
 }
 
 bool starts_with(const std::string &s, std::string_view prefix)
@@ -119,13 +119,13 @@ const unsigned char uboot_default_env[203] =
 std::uint32_t uboot_env_crc(const unsigned char *block)
 {
     return static_cast<std::uint32_t>(
-        crc32(0, block + UBOOT_ENV_DATA, static_cast<uInt>(UBOOT_ENV_DATA_SIZE)));
+        crc32(0, block + kUbootEnvData, static_cast<uInt>(kUbootEnvDataSize)));
 }
 
 static std::uint32_t stored_crc(const unsigned char *block)
 {
     std::uint32_t v = 0;
-    for (std::size_t i = 0; i < UBOOT_ENV_CRC_SIZE; ++i)
+    for (std::size_t i = 0; i < kUbootEnvCrcSize; ++i)
         v = (v << 8) | block[i];
     return v;
 }
@@ -138,7 +138,7 @@ bool uboot_env_crc_ok(const unsigned char *block)
 void uboot_env_store_crc(unsigned char *block)
 {
     std::uint32_t crc = uboot_env_crc(block);
-    for (std::size_t i = UBOOT_ENV_CRC_SIZE; i-- > 0;) {
+    for (std::size_t i = kUbootEnvCrcSize; i-- > 0;) {
         block[i] = static_cast<unsigned char>(crc);
         crc >>= 8;
     }
@@ -146,7 +146,7 @@ void uboot_env_store_crc(unsigned char *block)
 
 void uboot_env_use_default(unsigned char *block)
 {
-    std::memcpy(block + UBOOT_ENV_DATA, uboot_default_env, sizeof uboot_default_env);
+    std::memcpy(block + kUbootEnvData, uboot_default_env, sizeof uboot_default_env);
     uboot_env_store_crc(block);
 }
 
@@ -166,7 +166,7 @@ int uboot_env_set_usbd(unsigned char *block, unsigned usb)
     while (it != entries.end() && !starts_with(*it, kBootargsEntry))
         ++it;
     if (it == entries.end())
-        return UBOOT_EDIT_NO_BOOTARGS;
+        return kUbootEditNoBootargs;
     char digit = static_cast<char>('0' + usb);
     std::size_t at = it->find(kUsbParam);
     if (at != std::string::npos) {
@@ -207,8 +207,8 @@ int read_uboot_env(unsigned char *block)
         UBOOT_LOG("read_uboot_env", "Can't open /dev/uboot. %s\n", std::strerror(errno));
         end_run(-1);
     }
-    ssize_t n = ::read(fd, block, UBOOT_ENV_SIZE);
-    if (n != static_cast<ssize_t>(UBOOT_ENV_SIZE)) {
+    ssize_t n = ::read(fd, block, kUbootEnvSize);
+    if (n != static_cast<ssize_t>(kUbootEnvSize)) {
         if (n >= 0)
             errno = EIO;  // a short device says nothing of its own
         UBOOT_LOG("read_uboot_env", "Error reading from NVRAM. %s\n", std::strerror(errno));
@@ -236,7 +236,7 @@ int write_uboot_env(const unsigned char *block)
         UBOOT_LOG("write_uboot_env", "Can't open /dev/uboot. %s\n", std::strerror(errno));
         end_run(-1);
     }
-    int err = write_all(fd, block, UBOOT_ENV_SIZE);
+    int err = write_all(fd, block, kUbootEnvSize);
     if (err != 0) {
         UBOOT_LOG("write_uboot_env", "Write to /dev/uboot failed. %s\n", std::strerror(err));
         ::close(fd);
@@ -265,17 +265,17 @@ int update_usb_setting(std::uint32_t usb, unsigned char *block)
         return -1;
     }
     int rc = uboot_env_set_usbd(block, usb);
-    if (rc == UBOOT_EDIT_NO_BOOTARGS)
+    if (rc == kUbootEditNoBootargs)
         UBOOT_LOG(fn, "Unable to locate bootargs entry in UBOOT environment.\n");
-    else if (rc == UBOOT_EDIT_NO_ROOM)
+    else if (rc == kUbootEditNoRoom)
         UBOOT_LOG(fn, "No room left in UBOOT environment.\n");
-    return rc == UBOOT_EDIT_OK ? 0 : -1;
+    return rc == kUbootEditOk ? 0 : -1;
 }
 
 int update_uboot_baudrate_setting(std::int32_t rate, unsigned char *block, std::size_t size)
 {
     const char *fn = "update_uboot_baudrate_setting";
-    if (block == nullptr || size < UBOOT_ENV_SIZE) {
+    if (block == nullptr || size < kUbootEnvSize) {
         UBOOT_LOG(fn, "Invalid buffer size and/or address parameters found.\n");
         return -1;
     }
@@ -283,7 +283,7 @@ int update_uboot_baudrate_setting(std::int32_t rate, unsigned char *block, std::
         UBOOT_LOG(fn, "Invalid baudrate value found.\n");
         return -1;
     }
-    if (uboot_env_set_baudrate(block, rate) != UBOOT_EDIT_OK) {
+    if (uboot_env_set_baudrate(block, rate) != kUbootEditOk) {
         UBOOT_LOG(fn, "No room left in UBOOT environment.\n");
         return -1;
     }
@@ -292,15 +292,15 @@ int update_uboot_baudrate_setting(std::int32_t rate, unsigned char *block, std::
 
 int save_uboot_baudrate_setting(std::int32_t rate)
 {
-    std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[UBOOT_ENV_SIZE]());
+    std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kUbootEnvSize]());
     if (!block) {
         UBOOT_LOG("save_uboot_baudrate_setting", "Failed allocate buffer of %d bytes in size.\n",
-                  static_cast<int>(UBOOT_ENV_SIZE));
+                  static_cast<int>(kUbootEnvSize));
         return -1;
     }
     int rc = read_uboot_env(block.get());
     if (rc == 0)
-        rc = update_uboot_baudrate_setting(rate, block.get(), UBOOT_ENV_SIZE);
+        rc = update_uboot_baudrate_setting(rate, block.get(), kUbootEnvSize);
     if (rc == 0)
         rc = write_uboot_env(block.get());
     return rc;

@@ -16,10 +16,10 @@
 #include <string_view>
 
 // Where things sit in a block.
-inline constexpr std::size_t UBOOT_ENV_SIZE = 1024;
-inline constexpr std::size_t UBOOT_ENV_CRC_SIZE = 4;                         // bytes 0-3
-inline constexpr std::size_t UBOOT_ENV_DATA = UBOOT_ENV_CRC_SIZE;            // data area start
-inline constexpr std::size_t UBOOT_ENV_DATA_SIZE = UBOOT_ENV_SIZE - UBOOT_ENV_DATA;  // 1020
+inline constexpr std::size_t kUbootEnvSize = 1024;
+inline constexpr std::size_t kUbootEnvCrcSize = 4;                         // bytes 0-3
+inline constexpr std::size_t kUbootEnvData = kUbootEnvCrcSize;            // data area start
+inline constexpr std::size_t kUbootEnvDataSize = kUbootEnvSize - kUbootEnvData;  // 1020
 
 // The environment used when the device's CRC does not hold: eleven entries,
 // each with its NUL, then the end mark (203 bytes).
@@ -46,9 +46,9 @@ int write_uboot_env(const unsigned char *block);
 
 // Results of the pure edits below.
 enum UbootEditResult {
-    UBOOT_EDIT_OK = 0,
-    UBOOT_EDIT_NO_BOOTARGS = -2,  // the environment has no bootargs entry
-    UBOOT_EDIT_NO_ROOM = -3,      // the edited environment would not fit the data area
+    kUbootEditOk = 0,
+    kUbootEditNoBootargs = -2,  // the environment has no bootargs entry
+    kUbootEditNoRoom = -3,      // the edited environment would not fit the data area
 };
 
 // Pure: gives bootargs the kernel parameter " usbd=<usb>" (usb 0..9). An

@@ -4,7 +4,7 @@
 #include "settings/factory.h"
 #include "store/exit.h"
 #include "store/lock.h"
-#include "store/nvram.h"
+#include "settings/image.h"
 
 #include <cstdio>
 #include <cstdlib>

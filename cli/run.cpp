@@ -3,7 +3,7 @@
 #include "store/exit.h"
 #include "store/lock.h"
 #include "settings/load.h"
-#include "store/nvram.h"
+#include "settings/image.h"
 #include "writers/writers.h"
 
 #include <unistd.h>
@@ -113,12 +113,6 @@ std::optional<int> answer_long_option(int argc, char **argv)
 void usage(void)
 {
     write_usage(stderr);
-}
-
-void cleanup_and_exit(int status)
-{
-    env_lock_release(nullptr);
-    end_run(status);
 }
 
 int cfgpull_main(int argc, char **argv)

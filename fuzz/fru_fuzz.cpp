@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::unique_ptr<unsigned char[]> field(new unsigned char[1 + length]);
     field[0] = type_length[0];
     std::copy(body.begin(), body.end(), field.get() + 1);
-    for (int out_size : {0, 1, 2, 3, static_cast<int>(FRU_PART_SIZE), static_cast<int>(FRU_SERIAL_SIZE), 64,
+    for (int out_size : {0, 1, 2, 3, static_cast<int>(kFruPartSize), static_cast<int>(kFruSerialSize), 64,
                          selector % 70})
         decode_field(field.get(), out_size);
 
@@ -87,15 +87,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     int rc = fru_chassis_area_address(header.data(), &address);
     FUZZ_CHECK(rc == 0 || rc == -7);
 
-    std::unique_ptr<char[]> strings(new char[FRU_STRINGS_SIZE]);
+    std::unique_ptr<char[]> strings(new char[kFruStringsSize]);
     rc = fru_decode_chassis_area(area.data(), strings.get());
     FUZZ_CHECK(rc == 0 || rc == -3 || rc == -7);
     if (rc == 0) {
-        FUZZ_CHECK(std::memchr(strings.get() + FRU_SERIAL_OFFSET, 0, FRU_SERIAL_SIZE) != nullptr);
-        FUZZ_CHECK(std::memchr(strings.get() + FRU_PART_OFFSET, 0, FRU_PART_SIZE) != nullptr);
+        FUZZ_CHECK(std::memchr(strings.get() + kFruSerialOffset, 0, kFruSerialSize) != nullptr);
+        FUZZ_CHECK(std::memchr(strings.get() + kFruPartOffset, 0, kFruPartSize) != nullptr);
     }
 
-    std::vector<unsigned char> identity = take(data, size, BOARD_IDENTITY_SIZE);
+    std::vector<unsigned char> identity = take(data, size, kBoardIdentitySize);
     unsigned sum = 0;
     for (unsigned char b : identity)
         sum += b;

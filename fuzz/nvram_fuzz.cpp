@@ -12,7 +12,7 @@
 
 #include "settings/layout.h"
 #include "settings/migrate.h"
-#include "store/nvram.h"
+#include "settings/image.h"
 
 #include <algorithm>
 #include <array>
@@ -21,7 +21,7 @@
 
 namespace {
 
-using Image = std::array<std::uint8_t, settings::IMAGE_SIZE>;
+using Image = std::array<std::uint8_t, settings::kImageSize>;
 
 int fips_off() { return 0; }
 int fips_on() { return 1; }
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static std::uint8_t raw[RAW_IMAGE_SIZE], before[RAW_IMAGE_SIZE];
+    static std::uint8_t raw[kRawImageSize], before[kRawImageSize];
     std::memset(raw, 0, sizeof raw);
     std::memcpy(raw, data, std::min(size, sizeof raw));
     std::memcpy(before, raw, sizeof raw);
@@ -46,12 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(decoded.corrected >= 0);
     if (decoded.failed_block >= 0) {
         std::size_t first = static_cast<std::size_t>(decoded.failed_block);
-        FUZZ_CHECK(first < NVRAM_BLOCKS);
-        FUZZ_CHECK(std::memcmp(raw + first * RS_N, before + first * RS_N, sizeof raw - first * RS_N) == 0);
-        for (std::size_t i = first; i < NVRAM_BLOCKS; ++i)
-            std::memcpy(image.data() + i * RS_K, raw + i * RS_N, RS_K);
+        FUZZ_CHECK(first < kNvramBlocks);
+        FUZZ_CHECK(std::memcmp(raw + first * kRsN, before + first * kRsN, sizeof raw - first * kRsN) == 0);
+        for (std::size_t i = first; i < kNvramBlocks; ++i)
+            std::memcpy(image.data() + i * kRsK, raw + i * kRsN, kRsK);
     } else {
-        FUZZ_CHECK(decoded.corrected <= static_cast<int>(NVRAM_BLOCKS * RS_PARITY / 2));
+        FUZZ_CHECK(decoded.corrected <= static_cast<int>(kNvramBlocks * kRsParity / 2));
     }
     (void)magic_accepted(image.data());
 
@@ -59,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (bool fips : {false, true}) {
         Image migrated = image;
         settings::MigrationLog log = settings::migrate_image(migrated, fips ? fips_on : fips_off);
-        if (version >= 18 && version < settings::CURRENT_VERSION)
-            FUZZ_CHECK(settings::get_u(migrated.data(), settings::F("version")) == settings::CURRENT_VERSION);
+        if (version >= 18 && version < settings::kCurrentVersion)
+            FUZZ_CHECK(settings::get_u(migrated.data(), settings::F("version")) == settings::kCurrentVersion);
         else
             FUZZ_CHECK(migrated == image);
         LogEntries entries;

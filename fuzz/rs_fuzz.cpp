@@ -15,16 +15,16 @@ namespace {
 
 bool is_codeword(const unsigned char *word)
 {
-    unsigned char data[RS_K], check[RS_PARITY];
-    std::memcpy(data, word, RS_K);
+    unsigned char data[kRsK], check[kRsParity];
+    std::memcpy(data, word, kRsK);
     rs_encode(data, check);
-    return std::memcmp(check, word + RS_K, RS_PARITY) == 0;
+    return std::memcmp(check, word + kRsK, kRsParity) == 0;
 }
 
 int differing(const unsigned char *a, const unsigned char *b)
 {
     int n = 0;
-    for (std::size_t i = 0; i < RS_N; ++i)
+    for (std::size_t i = 0; i < kRsN; ++i)
         n += a[i] != b[i];
     return n;
 }
@@ -32,14 +32,14 @@ int differing(const unsigned char *a, const unsigned char *b)
 // Decodes `word` in place and checks what the decoder claims.
 int checked_decode(unsigned char *word)
 {
-    unsigned char before[RS_N];
-    std::memcpy(before, word, RS_N);
+    unsigned char before[kRsN];
+    std::memcpy(before, word, kRsN);
     int n = rs_decode(word);
     if (n < 0) {
         FUZZ_CHECK(n == -1);
-        FUZZ_CHECK(std::memcmp(before, word, RS_N) == 0);
+        FUZZ_CHECK(std::memcmp(before, word, kRsN) == 0);
     } else {
-        FUZZ_CHECK(n <= static_cast<int>(RS_PARITY / 2));
+        FUZZ_CHECK(n <= static_cast<int>(kRsParity / 2));
         FUZZ_CHECK(is_codeword(word));
         FUZZ_CHECK(differing(before, word) == n);
     }
@@ -50,24 +50,24 @@ int checked_decode(unsigned char *word)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    unsigned char word[RS_N] = {};
-    std::memcpy(word, data, std::min(size, RS_N));
+    unsigned char word[kRsN] = {};
+    std::memcpy(word, data, std::min(size, kRsN));
     checked_decode(word);
 
-    if (size <= RS_N)
+    if (size <= kRsN)
         return 0;
-    unsigned char clean[RS_N] = {};
-    std::memcpy(clean, data, RS_K);
-    rs_encode(clean, clean + RS_K);
-    unsigned char noisy[RS_N];
-    std::memcpy(noisy, clean, RS_N);
-    for (std::size_t i = RS_N; i + 1 < size; i += 2)
-        noisy[data[i] % RS_N] ^= data[i + 1];
+    unsigned char clean[kRsN] = {};
+    std::memcpy(clean, data, kRsK);
+    rs_encode(clean, clean + kRsK);
+    unsigned char noisy[kRsN];
+    std::memcpy(noisy, clean, kRsN);
+    for (std::size_t i = kRsN; i + 1 < size; i += 2)
+        noisy[data[i] % kRsN] ^= data[i + 1];
     int errors = differing(clean, noisy);
     int n = checked_decode(noisy);
-    if (errors <= static_cast<int>(RS_PARITY / 2)) {
+    if (errors <= static_cast<int>(kRsParity / 2)) {
         FUZZ_CHECK(n == errors);
-        FUZZ_CHECK(std::memcmp(noisy, clean, RS_N) == 0);
+        FUZZ_CHECK(std::memcmp(noisy, clean, kRsN) == 0);
     }
     return 0;
 }

@@ -16,11 +16,11 @@ namespace {
 
 bool ends_inside(const unsigned char *block)
 {
-    std::size_t pos = UBOOT_ENV_DATA;
-    while (pos < UBOOT_ENV_SIZE) {
+    std::size_t pos = kUbootEnvData;
+    while (pos < kUbootEnvSize) {
         if (block[pos] == 0)
             return true;
-        const void *nul = std::memchr(block + pos, 0, UBOOT_ENV_SIZE - pos);
+        const void *nul = std::memchr(block + pos, 0, kUbootEnvSize - pos);
         if (nul == nullptr)
             return false;
         pos = static_cast<std::size_t>(static_cast<const unsigned char *>(nul) - block) + 1;
@@ -31,13 +31,13 @@ bool ends_inside(const unsigned char *block)
 template <typename Edit>
 void checked_edit(unsigned char *block, Edit edit)
 {
-    unsigned char before[UBOOT_ENV_SIZE];
-    std::memcpy(before, block, UBOOT_ENV_SIZE);
+    unsigned char before[kUbootEnvSize];
+    std::memcpy(before, block, kUbootEnvSize);
     if (edit(block) == 0) {
         FUZZ_CHECK(uboot_env_crc_ok(block));
         FUZZ_CHECK(ends_inside(block));
     } else {
-        FUZZ_CHECK(std::memcmp(before, block, UBOOT_ENV_SIZE) == 0);
+        FUZZ_CHECK(std::memcmp(before, block, kUbootEnvSize) == 0);
     }
 }
 
@@ -47,9 +47,9 @@ void edit_all(unsigned char *block, std::uint8_t selector)
     checked_edit(block, [&](unsigned char *b) { return update_usb_setting(usb, b); });
     checked_edit(block, [&](unsigned char *b) { return uboot_env_set_usbd(b, usb % 10u); });
     for (int rate : {115200, 9600, 38400, 1200, 12345, -1})
-        checked_edit(block, [&](unsigned char *b) { return update_uboot_baudrate_setting(rate, b, UBOOT_ENV_SIZE); });
+        checked_edit(block, [&](unsigned char *b) { return update_uboot_baudrate_setting(rate, b, kUbootEnvSize); });
     checked_edit(block, [&](unsigned char *b) { return uboot_env_set_baudrate(b, 57600); });
-    checked_edit(block, [&](unsigned char *b) { return update_uboot_baudrate_setting(9600, b, UBOOT_ENV_SIZE - 1); });
+    checked_edit(block, [&](unsigned char *b) { return update_uboot_baudrate_setting(9600, b, kUbootEnvSize - 1); });
     (void)uboot_env_get(block, "bootargs");
     (void)uboot_env_get(block, "baudrate");
 }
@@ -64,12 +64,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    unsigned char raw[UBOOT_ENV_SIZE] = {};
-    std::memcpy(raw, data, std::min(size, UBOOT_ENV_SIZE));
-    std::uint8_t selector = size > UBOOT_ENV_SIZE ? data[UBOOT_ENV_SIZE] : 3;
+    unsigned char raw[kUbootEnvSize] = {};
+    std::memcpy(raw, data, std::min(size, kUbootEnvSize));
+    std::uint8_t selector = size > kUbootEnvSize ? data[kUbootEnvSize] : 3;
 
-    unsigned char as_read[UBOOT_ENV_SIZE];
-    std::memcpy(as_read, raw, UBOOT_ENV_SIZE);
+    unsigned char as_read[kUbootEnvSize];
+    std::memcpy(as_read, raw, kUbootEnvSize);
     if (!uboot_env_crc_ok(as_read))
         uboot_env_use_default(as_read);
     FUZZ_CHECK(uboot_env_crc_ok(as_read));

@@ -11,7 +11,7 @@
 #include "fuzz_check.h"
 
 #include "writers/compose.h"
-#include "writers/wrenconf.h"
+#include "settings/enc_name.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -154,7 +154,7 @@ std::string stored_value(const Image &image, const std::string &key, const std::
     const Field *f = find_field(kLayout40, key);
     if (f == nullptr || f->type != T::Text)
         return written;
-    std::string_view stored = get_text(image.data(), *f).substr(0, key == "enclosureName" ? ENC_NAME_MAX : 255);
+    std::string_view stored = get_text(image.data(), *f).substr(0, key == "enclosureName" ? kEncNameMax : 255);
     bool quoted = key == "lcdUserNotes" || key == "senderName";
     std::string kept(stored);
     std::erase_if(kept, [&](char c) { return c == '\n' || c == '\r' || (quoted && std::strchr("\"'`", c)); });
@@ -197,7 +197,7 @@ void check_snmpd(const std::vector<ComposedFile> &files)
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     fuzz_sim_root();
-    Image blank(IMAGE_SIZE, 0);
+    Image blank(kImageSize, 0);
     LogEntries log;
     std::vector<ComposedFile> files = compose_all(blank.data(), user_layout(false), log);
     for (std::size_t k = 0; k < kKeyValueFiles; ++k)
@@ -212,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::size_t next = 0;
     auto piece = [&] { return next < pieces.size() ? pieces[next++] : std::string(); };
     auto number = [&](std::uint8_t *base, Field f) { set_u(base, f, static_cast<std::uint32_t>(std::atol(piece().c_str()))); };
-    Image image(IMAGE_SIZE, 0);
+    Image image(kImageSize, 0);
     const UserLayout &users = user_layout(false);
     number(image.data(), F("userCount"));
     for (unsigned i = 0; i < 5; ++i) {

@@ -9,18 +9,18 @@ stage() { printf '\n== %s\n' "$*"; }
 
 stage "Installing the packages the demo needs (scripts/setup.sh demo)"
 sh scripts/setup.sh demo
-stage "Building cfgpull, cfgpush and cfgimage into build/sim/bin"
+stage "Building cfgpull, cfgpush, cfgimage and blank_module into build/sim/bin"
 # The tests are configured only when their packages are there (scripts/setup.sh test).
 tests=OFF
 dpkg-query -W -f='${Status}' libgtest-dev 2>/dev/null | grep -q "ok installed" && tests=ON
 cmake -S . -B build/sim -DCFGPULL_TESTS=$tests >/dev/null
-cmake --build build/sim -j "$(nproc)" --target cfgpull cfgpush cfgimage >/dev/null
+cmake --build build/sim -j "$(nproc)" --target cfgpull cfgpush cfgimage blank_module >/dev/null
 BIN=$PWD/build/sim/bin
 
 ROOT=$PWD/build/demo-module
 stage "A blank module in $ROOT: erased /dev/env, EEPROMs, board type 3, default boot loader environment"
 rm -rf "$ROOT"
-PATH="$BIN:$PATH" python3 scripts/blank_module.py "$ROOT"
+"$BIN/blank_module" "$ROOT"
 export CFGPULL_SIM_ROOT="$ROOT"
 
 show() {

@@ -3,12 +3,12 @@
 #include "board/board.h"
 #include "bootenv/uboot_env.h"
 #include "platform/platform.h"
+#include "settings/enc_name.h"
+#include "settings/image.h"
 #include "settings/layout.h"
-#include "store/lock.h"
 #include "settings/load.h"
-#include "store/nvram.h"
+#include "store/lock.h"
 #include "store/log.h"
-#include "writers/wrenconf.h"
 
 #include <crypt.h>
 
@@ -86,15 +86,16 @@ FactoryFacts read_facts()
 }
 
 // Brings the boot loader environment in line with the defaults. Returns
-// false when the step stopped early (the † defaults then stay zero).
+// false when the step stopped early: the defaults set after it
+// (compose_boot_dependent_defaults) then stay zero.
 bool update_boot_environment(std::uint8_t *image)
 {
-    std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[UBOOT_ENV_SIZE]);
+    std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kUbootEnvSize]);
     if (!block)
         return false;
     read_uboot_env(block.get());
     settings::set_i(image, F("baudRate"), kDefaultBaudRate);
-    update_uboot_baudrate_setting(kDefaultBaudRate, block.get(), UBOOT_ENV_SIZE);
+    update_uboot_baudrate_setting(kDefaultBaudRate, block.get(), kUbootEnvSize);
     if (update_usb_setting(settings::get_u(image, F("usbMode")), block.get()) == -1)
         return false;
     write_uboot_env(block.get());
@@ -138,9 +139,9 @@ void compose_factory_defaults(std::uint8_t *image, const FactoryFacts &facts)
 {
     using settings::set_text;
     using settings::set_u;
-    std::memset(image, 0, settings::IMAGE_SIZE);
+    std::memset(image, 0, settings::kImageSize);
     std::memcpy(image + F("magic").offset, "002", 3);
-    set_u(image, F("version"), settings::CURRENT_VERSION);
+    set_u(image, F("version"), settings::kCurrentVersion);
 
     if (facts.fru_read) {
         set_text(image, F("enclosureName"), escaped_enclosure_name(facts.chassis_serial));

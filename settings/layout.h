@@ -11,8 +11,8 @@
 
 namespace settings {
 
-inline constexpr std::size_t IMAGE_SIZE = 10927;   // 49 blocks of 223 bytes
-inline constexpr std::uint8_t CURRENT_VERSION = 40;
+inline constexpr std::size_t kImageSize = 10927;   // 49 blocks of 223 bytes
+inline constexpr std::uint8_t kCurrentVersion = 40;
 
 enum class FieldType : std::uint8_t { Bytes, Text, U8, U16, I16, U32, I32, Ipv4, Ipv6, Record };
 

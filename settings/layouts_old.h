@@ -8,7 +8,7 @@
 namespace settings {
 
 // The version-19 record is longer than the image; its tail reads as zero.
-inline constexpr std::size_t RECORD19_SIZE = 16031;
+inline constexpr std::size_t kRecord19Size = 16031;
 
 // Version-19 layout. Spans that no field names (2960-3876, 6130-14179, ...)
 // hold nothing that survives the step to 20.
@@ -169,9 +169,9 @@ consteval bool well_formed(std::span<const Field> table, std::size_t record_size
     }
     return true;
 }
-static_assert(well_formed(kLayout19, RECORD19_SIZE));
+static_assert(well_formed(kLayout19, kRecord19Size));
 static_assert(well_formed(kUserRecord19, V19("userRecords").size));
-static_assert(well_formed(kLayout20, IMAGE_SIZE));
+static_assert(well_formed(kLayout20, kImageSize));
 static_assert(V19("userRecords").end() == V19("presetHashes").offset);
 static_assert(V20("groupKd").end() == 8901);
 

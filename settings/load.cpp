@@ -3,7 +3,7 @@
 #include "settings/factory.h"
 #include "settings/migrate.h"
 #include "store/log.h"
-#include "store/nvram.h"
+#include "settings/image.h"
 
 #include <cstdio>
 #include <cstring>
@@ -40,16 +40,16 @@ void nvram_load(int option, int *slot)
     }
 
     unsigned version = settings::get_u(settings_image, kVersion);
-    if (version > settings::CURRENT_VERSION && std::memcmp(settings_image + kMagic.offset, "002", 3) == 0) {
-        settings::set_u(settings_image, kVersion, settings::CURRENT_VERSION);
+    if (version > settings::kCurrentVersion && std::memcmp(settings_image + kMagic.offset, "002", 3) == 0) {
+        settings::set_u(settings_image, kVersion, settings::kCurrentVersion);
         zero_pad(settings_image);
         nvram_store(slot);
-        log_event(LOG_NOTICE, "NVRAM downgraded to version %d", settings::CURRENT_VERSION);
-    } else if (version < settings::CURRENT_VERSION && preserve_format) {
+        log_event(LOG_NOTICE, "NVRAM downgraded to version %d", settings::kCurrentVersion);
+    } else if (version < settings::kCurrentVersion && preserve_format) {
         nvram_migrate(slot);
     }
 
-    if (settings::get_u(settings_image, kVersion) == settings::CURRENT_VERSION || !preserve_format)
+    if (settings::get_u(settings_image, kVersion) == settings::kCurrentVersion || !preserve_format)
         return;
     log_event(LOG_NOTICE, "NVRAM format could not be preserved.\n");
     factory_restore(option, slot);

@@ -3,7 +3,7 @@
 #include "platform/platform.h"
 #include "settings/migrate_steps.h"
 #include "store/log.h"
-#include "store/nvram.h"
+#include "settings/image.h"
 
 namespace settings {
 
@@ -41,9 +41,9 @@ MigrationLog migrate_image(Image image, FipsQuery fips_mode)
         if (get_u(image.data(), kVersion) == step.from)
             run_step(image, step, ctx);
     unsigned version = get_u(image.data(), kVersion);
-    if (version != CURRENT_VERSION)
+    if (version != kCurrentVersion)
         ctx.note("NVRAM DEBUG: New version(%d) not same as LE_CURRENT_VERSION(%d)\n", static_cast<int>(version),
-                 static_cast<int>(CURRENT_VERSION));
+                 static_cast<int>(kCurrentVersion));
     return log;
 }
 
@@ -55,7 +55,7 @@ void nvram_migrate(int *env_lock_fd)
     unsigned entry_version = get_u(settings_image, F("version"));
     for (const std::string &line : migrate_image(settings_image, FIPSCHECK_fips_mode_configured))
         log_event(LOG_NOTICE, "%s", line.c_str());
-    if (entry_version < CURRENT_VERSION && get_u(settings_image, F("version")) == CURRENT_VERSION) {
+    if (entry_version < kCurrentVersion && get_u(settings_image, F("version")) == kCurrentVersion) {
         nvram_store(env_lock_fd);
         log_event(LOG_NOTICE, "NVRAM update complete.\n");
     }

@@ -10,7 +10,7 @@
 
 namespace settings {
 
-using Image = std::span<std::uint8_t, IMAGE_SIZE>;
+using Image = std::span<std::uint8_t, kImageSize>;
 
 // Asked only when the user table may change layout: non-zero in FIPS mode.
 using FipsQuery = int (*)();

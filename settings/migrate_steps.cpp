@@ -390,14 +390,14 @@ std::uint32_t doubled_low_half(std::uint32_t mask)
 
 void derive_second_bay_masks(std::uint8_t *image)
 {
-    constexpr Field users = V20("userRecords");
-    constexpr Field groups = V20("ldapGroupRecords");
-    for (unsigned k = 0; k < users.count; ++k) {
-        std::uint32_t mask1 = get_u(record(image, users, k), UserStd("userBayMask1"));
+    constexpr Field kUsers = V20("userRecords");
+    constexpr Field kGroups = V20("ldapGroupRecords");
+    for (unsigned k = 0; k < kUsers.count; ++k) {
+        std::uint32_t mask1 = get_u(record(image, kUsers, k), UserStd("userBayMask1"));
         set_u(image, V20("userBayMask2"), doubled_low_half(mask1), k);
     }
-    for (unsigned j = 0; j < groups.count; ++j) {
-        std::uint32_t mask1 = get_u(record(image, groups, j), Group("ldapGroupBayMask1"));
+    for (unsigned j = 0; j < kGroups.count; ++j) {
+        std::uint32_t mask1 = get_u(record(image, kGroups, j), Group("ldapGroupBayMask1"));
         set_u(image, V20("ldapGroupBayMask2"), doubled_low_half(mask1), j);
     }
 }
@@ -419,9 +419,9 @@ void to19(std::uint8_t *image, StepContext &)
 
 void to20(std::uint8_t *image, StepContext &)
 {
-    std::array<std::uint8_t, RECORD19_SIZE> old{};  // the tail beyond the image reads as zero
-    std::memcpy(old.data(), image, IMAGE_SIZE);
-    std::memset(image, 0, IMAGE_SIZE);
+    std::array<std::uint8_t, kRecord19Size> old{};  // the tail beyond the image reads as zero
+    std::memcpy(old.data(), image, kImageSize);
+    std::memset(image, 0, kImageSize);
     set_magic(image, "ZRN");
     set_u(image, V20("version"), 20);
     apply_map(kMap20, old.data(), image);
@@ -501,9 +501,9 @@ void to26(std::uint8_t *image, StepContext &)
 
 void to27(std::uint8_t *image, StepContext &)
 {
-    std::array<std::uint8_t, IMAGE_SIZE> old{};
-    std::memcpy(old.data(), image, IMAGE_SIZE);
-    std::memset(image, 0, IMAGE_SIZE);
+    std::array<std::uint8_t, kImageSize> old{};
+    std::memcpy(old.data(), image, kImageSize);
+    std::memset(image, 0, kImageSize);
     set_magic(image, "002");
     set_u(image, F("version"), 27);
     apply_map(kMap27, old.data(), image);
@@ -629,19 +629,19 @@ void to38(std::uint8_t *image, StepContext &ctx)
 {
     if (!ctx.fips_mode())
         return;
-    constexpr Field std_table = F("userRecords");
-    constexpr Field fips_table = F("userRecordsFips");
+    constexpr Field kStdTable = F("userRecords");
+    constexpr Field kFipsTable = F("userRecordsFips");
     unsigned count = get_u(image, F("userCount"));
-    if (count > fips_table.count) {
-        set_u(image, F("userCount"), fips_table.count);
-        ctx.note("Retaining %d users from %d users\n", static_cast<int>(fips_table.count), static_cast<int>(count));
-        count = fips_table.count;
+    if (count > kFipsTable.count) {
+        set_u(image, F("userCount"), kFipsTable.count);
+        ctx.note("Retaining %d users from %d users\n", static_cast<int>(kFipsTable.count), static_cast<int>(count));
+        count = kFipsTable.count;
     }
-    std::array<std::array<std::uint8_t, std_table.size>, fips_table.count> users{};
+    std::array<std::array<std::uint8_t, kStdTable.size>, kFipsTable.count> users{};
     for (unsigned i = 0; i < count; ++i)
-        apply_map(kUserMapStd, record(image, std_table, i), users[i].data());
+        apply_map(kUserMapStd, record(image, kStdTable, i), users[i].data());
     for (unsigned i = 0; i < count; ++i)
-        apply_map(kUserMapFips, users[i].data(), record(image, fips_table, i));
+        apply_map(kUserMapFips, users[i].data(), record(image, kFipsTable, i));
 }
 
 void to39(std::uint8_t *image, StepContext &)
@@ -669,7 +669,7 @@ consteval bool chain_is_contiguous()
     for (std::size_t i = 1; i < std::size(kChain); ++i)
         if (kChain[i].from != kChain[i - 1].from + 1)
             return false;
-    return kChain[std::size(kChain) - 1].from + 1 == CURRENT_VERSION;
+    return kChain[std::size(kChain) - 1].from + 1 == kCurrentVersion;
 }
 static_assert(chain_is_contiguous());
 static_assert(V19("version").offset == F("version").offset && V20("version").offset == F("version").offset);

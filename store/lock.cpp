@@ -64,3 +64,9 @@ int env_lock_release(int *slot)
     _close_sock(slot, "*env_lock_fd", __FILE__, __LINE__);
     return 0;
 }
+
+void cleanup_and_exit(int status)
+{
+    env_lock_release(nullptr);
+    end_run(status);
+}

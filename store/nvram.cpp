@@ -12,18 +12,13 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-unsigned char settings_image[settings::IMAGE_SIZE];
-unsigned char raw_nvram_image[RAW_IMAGE_SIZE];
+unsigned char raw_nvram_image[kRawImageSize];
 
 namespace {
 
 const char kDevice[] = "/dev/env";
-constexpr settings::Field kPad = settings::F("pad");
-constexpr settings::Field kMagic = settings::F("magic");
-
 
 [[noreturn]] void write_failed(int *slot, const char *message, int step, int err)
 {
@@ -37,18 +32,18 @@ constexpr settings::Field kMagic = settings::F("magic");
 
 int correct_block(unsigned char *raw, std::size_t block)
 {
-    return rs_decode(raw + block * RS_N);
+    return rs_decode(raw + block * kRsN);
 }
 
 void copy_block(const unsigned char *raw, unsigned char *image, std::size_t block)
 {
-    std::memcpy(image + block * RS_K, raw + block * RS_N, RS_K);
+    std::memcpy(image + block * kRsK, raw + block * kRsN, kRsK);
 }
 
 DecodeResult decode_raw_image(unsigned char *raw, unsigned char *image)
 {
     DecodeResult result{0, -1};
-    for (std::size_t i = 0; i < NVRAM_BLOCKS; ++i) {
+    for (std::size_t i = 0; i < kNvramBlocks; ++i) {
         int n = correct_block(raw, i);
         if (n < 0) {
             result.failed_block = static_cast<int>(i);
@@ -60,28 +55,13 @@ DecodeResult decode_raw_image(unsigned char *raw, unsigned char *image)
     return result;
 }
 
-void zero_pad(unsigned char *image)
+void encode_blocks(const unsigned char *data, unsigned char *raw)
 {
-    std::memset(image + kPad.offset, 0, kPad.width());
-}
-
-void encode_image(unsigned char *image, unsigned char *raw)
-{
-    zero_pad(image);
-    for (std::size_t i = 0; i < NVRAM_BLOCKS; ++i) {
-        unsigned char *codeword = raw + i * RS_N;
-        std::memcpy(codeword, image + i * RS_K, RS_K);
-        rs_encode(codeword, codeword + RS_K);
+    for (std::size_t i = 0; i < kNvramBlocks; ++i) {
+        unsigned char *codeword = raw + i * kRsN;
+        std::memcpy(codeword, data + i * kRsK, kRsK);
+        rs_encode(codeword, codeword + kRsK);
     }
-}
-
-bool magic_accepted(const unsigned char *image)
-{
-    const unsigned char *m = image + kMagic.offset;
-    if (std::memcmp(m, "ZRN", 3) == 0 || std::memcmp(m, "002", 3) == 0)
-        return true;
-    char text[4] = {static_cast<char>(m[0]), static_cast<char>(m[1]), static_cast<char>(m[2]), '\0'};
-    return std::atoi(text) != 0;
 }
 
 void nvram_read(int *slot)
@@ -93,25 +73,24 @@ void nvram_read(int *slot)
         end_run(1);
     }
     flock(fd, LOCK_EX);
-    ssize_t n = ::read(fd, raw_nvram_image, RAW_IMAGE_SIZE);
+    ssize_t n = ::read(fd, raw_nvram_image, kRawImageSize);
     flock(fd, LOCK_UN);
     ::close(fd);
-    if (n != static_cast<ssize_t>(RAW_IMAGE_SIZE)) {
+    if (n != static_cast<ssize_t>(kRawImageSize)) {
         std::puts("Error reading from NVRAM");
         env_lock_release(slot);
         end_run(1);
     }
 }
 
-void nvram_store(int *slot)
+void nvram_write(int *slot)
 {
-    encode_image(settings_image, raw_nvram_image);
     int fd = platform::open(kDevice, O_WRONLY);
     if (fd < 0)
         write_failed(slot, "Can't open /dev/env", 267, errno);
     flock(fd, LOCK_EX);
     // A short write would leave a mix of old and new codewords: not a success.
-    int err = write_all(fd, raw_nvram_image, RAW_IMAGE_SIZE);
+    int err = write_all(fd, raw_nvram_image, kRawImageSize);
     flock(fd, LOCK_UN);
     ::close(fd);
     if (err != 0)

@@ -1,21 +1,20 @@
 // The device and its code: moving the raw image between /dev/env and memory,
-// and turning it into the settings image and back. What to do with an image
-// is decided above this, in settings/load.h.
+// and turning its codewords into data bytes and back. What the data bytes
+// mean is settings/' business (settings/image.h); what to do with an image
+// is decided in settings/load.h.
 #pragma once
 
-#include "settings/layout.h"
 #include "store/rs.h"
 
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr std::size_t NVRAM_BLOCKS = 49;
-inline constexpr std::size_t RAW_IMAGE_SIZE = NVRAM_BLOCKS * RS_N;  // 12495
-static_assert(settings::IMAGE_SIZE == NVRAM_BLOCKS * RS_K);
+inline constexpr std::size_t kNvramBlocks = 49;
+inline constexpr std::size_t kRawImageSize = kNvramBlocks * kRsN;   // 12495
+inline constexpr std::size_t kNvramDataSize = kNvramBlocks * kRsK;  // 10927
 
-// Process-wide buffers: every load overwrites them, the writers read the image.
-extern unsigned char settings_image[settings::IMAGE_SIZE];
-extern unsigned char raw_nvram_image[RAW_IMAGE_SIZE];
+// The device's bytes as the last read left them, or as the next write takes them.
+extern unsigned char raw_nvram_image[kRawImageSize];
 
 // Corrects every codeword of `raw` in place and copies the data bytes to
 // `image`, stopping at the first uncorrectable codeword.
@@ -31,15 +30,10 @@ DecodeResult decode_raw_image(unsigned char *raw, unsigned char *image);
 int correct_block(unsigned char *raw, std::size_t block);
 void copy_block(const unsigned char *raw, unsigned char *image, std::size_t block);
 
-// Zeroes the image's pad and encodes all of it into `raw`.
-void encode_image(unsigned char *image, unsigned char *raw);
-
-// "ZRN", "002" or three characters atoi reads as non-zero.
-bool magic_accepted(const unsigned char *image);
-
-// Zeroes the tail that holds no setting.
-void zero_pad(unsigned char *image);
+// Encodes the kNvramDataSize bytes of `data` into the codewords of `raw`.
+void encode_blocks(const unsigned char *data, unsigned char *raw);
 
 // Reads the whole device into raw_nvram_image, or ends the run.
 void nvram_read(int *env_lock_fd);
-void nvram_store(int *env_lock_fd);
+// Writes raw_nvram_image to the device in one write, or ends the run.
+void nvram_write(int *env_lock_fd);

@@ -25,26 +25,26 @@
 
 namespace {
 
-constexpr int NN = 255;               // field elements minus one; codeword length
-constexpr int A0 = NN;                // logarithm marker for the zero element
-constexpr unsigned FIELD_POLY = 0x187;
-constexpr int FCR = 112;              // first consecutive root (in units of PRIM)
-constexpr int PRIM = 11;              // root spacing
-constexpr int IPRIM = 116;            // inverse of PRIM modulo 255
-static_assert(IPRIM * PRIM % NN == 1);
-constexpr int NROOTS = static_cast<int>(RS_PARITY);
-constexpr int KK = static_cast<int>(RS_K);
-constexpr int TT = NROOTS / 2;        // correctable byte errors
-constexpr unsigned char TAL[8] = {0x8D, 0xEF, 0xEC, 0x86, 0xFA, 0x99, 0xAF, 0x7B};
+constexpr int kN = 255;               // field elements minus one; codeword length
+constexpr int kLogZero = kN;                // logarithm marker for the zero element
+constexpr unsigned kFieldPoly = 0x187;
+constexpr int kFcr = 112;              // first consecutive root (in units of kPrim)
+constexpr int kPrim = 11;              // root spacing
+constexpr int kIprim = 116;            // inverse of kPrim modulo 255
+static_assert(kIprim * kPrim % kN == 1);
+constexpr int kRoots = static_cast<int>(kRsParity);
+constexpr int kK = static_cast<int>(kRsK);
+constexpr int kT = kRoots / 2;        // correctable byte errors
+constexpr unsigned char kTal[8] = {0x8D, 0xEF, 0xEC, 0x86, 0xFA, 0x99, 0xAF, 0x7B};
 
 // Computed by the compiler: the board runs cfgpull at every boot, and building
 // these at start-up cost more than the rest of the program's own work.
 struct Tables {
-    unsigned char exp2[2 * NN];          // alpha^(e mod 255) for e = 0..509
-    unsigned char index_of[NN + 1];      // logarithm; index_of[0] = A0
+    unsigned char exp2[2 * kN];          // alpha^(e mod 255) for e = 0..509
+    unsigned char index_of[kN + 1];      // logarithm; index_of[0] = kLogZero
     unsigned char to_dual[256];          // conventional -> dual basis
     unsigned char from_dual[256];        // dual basis -> conventional
-    unsigned char root_log[NROOTS];      // log of the k-th root of g(x)
+    unsigned char root_log[kRoots];      // log of the k-th root of g(x)
     // feed[f][w]: for dual-basis feedback byte f, register bytes 8w..8w+7 of
     // dual(conv(f) * g_(31-j)), j = register byte index.
     std::uint64_t feed[256][4];
@@ -52,9 +52,9 @@ struct Tables {
 
 // Subtract-and-fold reduction modulo 255 (for non-negative x).
 constexpr int modnn(int x) {
-    while (x >= NN) {
-        x -= NN;
-        x = (x >> 8) + (x & NN);
+    while (x >= kN) {
+        x -= kN;
+        x = (x >> 8) + (x & kN);
     }
     return x;
 }
@@ -70,18 +70,18 @@ constexpr Tables make_tables() {
 
     // Field tables.
     unsigned sr = 1;
-    for (int i = 0; i < NN; i++) {
-        t.exp2[i] = t.exp2[i + NN] = static_cast<unsigned char>(sr);
+    for (int i = 0; i < kN; i++) {
+        t.exp2[i] = t.exp2[i + kN] = static_cast<unsigned char>(sr);
         t.index_of[sr] = static_cast<unsigned char>(i);
         sr <<= 1;
-        if (sr & 0x100) sr ^= FIELD_POLY;
+        if (sr & 0x100) sr ^= kFieldPoly;
     }
-    t.index_of[0] = static_cast<unsigned char>(A0);
+    t.index_of[0] = static_cast<unsigned char>(kLogZero);
 
     // Generator polynomial g(x), poly form, coefficient of x^i at g[i].
-    unsigned char g[NROOTS + 1] = {1};
-    for (int i = 0; i < NROOTS; i++) {
-        int root = modnn(PRIM * (FCR + i));
+    unsigned char g[kRoots + 1] = {1};
+    for (int i = 0; i < kRoots; i++) {
+        int root = modnn(kPrim * (kFcr + i));
         t.root_log[i] = static_cast<unsigned char>(root);
         unsigned char alpha_root = t.exp2[root];
         g[i + 1] = 1;
@@ -94,7 +94,7 @@ constexpr Tables make_tables() {
     for (unsigned s = 0; s < 256; s++) {
         unsigned d = 0;
         for (int b = 0; b < 8; b++)
-            if (s & (1u << b)) d ^= TAL[7 - b];
+            if (s & (1u << b)) d ^= kTal[7 - b];
         t.to_dual[s] = static_cast<unsigned char>(d);
         t.from_dual[d] = static_cast<unsigned char>(s);
     }
@@ -102,18 +102,18 @@ constexpr Tables make_tables() {
     // Feedback-tap rows for the dual-basis shift register.
     for (unsigned f = 0; f < 256; f++) {
         unsigned fc = t.from_dual[f];
-        for (int j = 0; j < NROOTS; j++) {
-            std::uint64_t v = t.to_dual[gmul(t, fc, g[NROOTS - 1 - j])];
+        for (int j = 0; j < kRoots; j++) {
+            std::uint64_t v = t.to_dual[gmul(t, fc, g[kRoots - 1 - j])];
             t.feed[f][j >> 3] |= v << (8 * (j & 7));
         }
     }
     return t;
 }
 
-constexpr Tables tab = make_tables();
-static_assert(tab.to_dual[1] == 0x7B && tab.to_dual[2] == 0xAF && tab.to_dual[8] == 0xFA);
+constexpr Tables kTables = make_tables();
+static_assert(kTables.to_dual[1] == 0x7B && kTables.to_dual[2] == 0xAF && kTables.to_dual[8] == 0xFA);
 
-inline unsigned gmul(unsigned a, unsigned b) { return gmul(tab, a, b); }
+inline unsigned gmul(unsigned a, unsigned b) { return gmul(kTables, a, b); }
 
 struct Reg {
     std::uint64_t w0, w1, w2, w3;
@@ -123,8 +123,8 @@ struct Reg {
 // 32-byte register, which then holds the check bytes of p.
 inline Reg divide(const unsigned char *p) {
     std::uint64_t r0 = 0, r1 = 0, r2 = 0, r3 = 0;
-    for (int i = 0; i < KK; i++) {
-        const std::uint64_t *t = tab.feed[(p[i] ^ r0) & 0xFF];
+    for (int i = 0; i < kK; i++) {
+        const std::uint64_t *t = kTables.feed[(p[i] ^ r0) & 0xFF];
         r0 = ((r0 >> 8) | (r1 << 56)) ^ t[0];
         r1 = ((r1 >> 8) | (r2 << 56)) ^ t[1];
         r2 = ((r2 >> 8) | (r3 << 56)) ^ t[2];
@@ -146,10 +146,10 @@ inline void store8(unsigned char *p, std::uint64_t v) {
 // Remainder of the whole codeword (dual basis), as register words.
 inline Reg remainder(const unsigned char *cw) {
     Reg r = divide(cw);
-    r.w0 ^= load8(cw + KK);
-    r.w1 ^= load8(cw + KK + 8);
-    r.w2 ^= load8(cw + KK + 16);
-    r.w3 ^= load8(cw + KK + 24);
+    r.w0 ^= load8(cw + kK);
+    r.w1 ^= load8(cw + kK + 8);
+    r.w2 ^= load8(cw + kK + 16);
+    r.w3 ^= load8(cw + kK + 24);
     return r;
 }
 
@@ -157,21 +157,21 @@ inline bool is_zero(const Reg &r) { return (r.w0 | r.w1 | r.w2 | r.w3) == 0; }
 
 // Full decoding once the remainder is known to be non-zero.
 int correct(unsigned char *cw, const Reg &rem) {
-    const Tables &t = tab;
+    const Tables &t = kTables;
 
     // Conventional remainder coefficients, highest degree (x^31) first.
-    unsigned char rbytes[NROOTS];
+    unsigned char rbytes[kRoots];
     store8(rbytes, rem.w0);
     store8(rbytes + 8, rem.w1);
     store8(rbytes + 16, rem.w2);
     store8(rbytes + 24, rem.w3);
     // Syndromes S_k = r(root_k), poly form, by Horner's rule.
-    unsigned char rc[NROOTS];  // rc[j]: coefficient of x^(31-j)
-    for (int j = 0; j < NROOTS; j++) rc[j] = t.from_dual[rbytes[j]];
-    unsigned char s[NROOTS];
-    for (int k = 0; k < NROOTS; k++) {
+    unsigned char rc[kRoots];  // rc[j]: coefficient of x^(31-j)
+    for (int j = 0; j < kRoots; j++) rc[j] = t.from_dual[rbytes[j]];
+    unsigned char s[kRoots];
+    for (int k = 0; k < kRoots; k++) {
         unsigned a = 0;
-        for (int j = 0; j < NROOTS; j++) {
+        for (int j = 0; j < kRoots; j++) {
             unsigned ax = a ? t.exp2[t.index_of[a] + t.root_log[k]] : 0;
             a = ax ^ rc[j];
         }
@@ -179,13 +179,13 @@ int correct(unsigned char *cw, const Reg &rem) {
     }
 
     // Berlekamp-Massey: shortest LFSR C(x) generating S_0..S_31.
-    unsigned char c[NROOTS + 1] = {1};
-    unsigned char b[NROOTS + 1] = {1};
+    unsigned char c[kRoots + 1] = {1};
+    unsigned char b[kRoots + 1] = {1};
     int L = 0;
     int m = 1;
     int deg_b = 0;
     unsigned bd = 1;
-    for (int n = 0; n < NROOTS; n++) {
+    for (int n = 0; n < kRoots; n++) {
         unsigned d = s[n];
         for (int i = 1; i <= L; i++) d ^= gmul(c[i], s[n - i]);
         if (d == 0) {
@@ -193,18 +193,18 @@ int correct(unsigned char *cw, const Reg &rem) {
             continue;
         }
         // coef = d / bd
-        unsigned coef = t.exp2[t.index_of[d] + NN - t.index_of[bd]];
-        unsigned char prev[NROOTS + 1];
+        unsigned coef = t.exp2[t.index_of[d] + kN - t.index_of[bd]];
+        unsigned char prev[kRoots + 1];
         bool grow = 2 * L <= n;
         if (grow)
-            for (int i = 0; i <= NROOTS; i++) prev[i] = c[i];
+            for (int i = 0; i <= kRoots; i++) prev[i] = c[i];
         // deg(x^m B) never exceeds the new L (<= 32), so nothing is lost here.
-        for (int i = 0; i <= deg_b && i + m <= NROOTS; i++)
+        for (int i = 0; i <= deg_b && i + m <= kRoots; i++)
             c[i + m] = static_cast<unsigned char>(c[i + m] ^ gmul(coef, b[i]));
         if (grow) {
             L = n + 1 - L;
             deg_b = 0;
-            for (int i = 0; i <= NROOTS; i++) {
+            for (int i = 0; i <= kRoots; i++) {
                 b[i] = prev[i];
                 if (b[i]) deg_b = i;
             }
@@ -214,28 +214,28 @@ int correct(unsigned char *cw, const Reg &rem) {
             m++;
         }
     }
-    int deg = NROOTS;
+    int deg = kRoots;
     while (deg > 0 && c[deg] == 0) deg--;
-    if (L > TT || deg != L || deg == 0) return -1;
+    if (L > kT || deg != L || deg == 0) return -1;
 
     // Chien search over all 255 non-zero field elements alpha^i, i = 1..255:
     // acc[i] = C(alpha^i), one pass over i per non-zero coefficient, its
     // exponent (i * j) mod 255 kept by steps of j.
-    unsigned char acc[NN + 1];
-    for (int i = 0; i <= NN; i++) acc[i] = 1;  // c[0] == 1
+    unsigned char acc[kN + 1];
+    for (int i = 0; i <= kN; i++) acc[i] = 1;  // c[0] == 1
     for (int j = 1; j <= deg; j++) {
         if (c[j] == 0) continue;
         const unsigned char *term = t.exp2 + t.index_of[c[j]];
         int e = 0;
-        for (int i = 1; i <= NN; i++) {
+        for (int i = 1; i <= kN; i++) {
             e += j;
-            if (e >= NN) e -= NN;
+            if (e >= kN) e -= kN;
             acc[i] ^= term[e];
         }
     }
-    int roots[TT];
+    int roots[kT];
     int count = 0;
-    for (int i = 1; i <= NN; i++) {
+    for (int i = 1; i <= kN; i++) {
         if (acc[i] != 0) continue;
         if (count == deg) return -1;  // more roots than the degree: impossible, but never overrun
         roots[count++] = i;
@@ -244,7 +244,7 @@ int correct(unsigned char *cw, const Reg &rem) {
 
     // Omega(x) = S(x) C(x) mod x^32; for a decodable word its degree is below
     // deg (the final check catches any other case).
-    unsigned char omega[NROOTS];
+    unsigned char omega[kRoots];
     int deg_omega = 0;
     for (int k = 0; k < deg; k++) {
         unsigned v = 0;
@@ -253,9 +253,9 @@ int correct(unsigned char *cw, const Reg &rem) {
         if (v) deg_omega = k;
     }
 
-    // Forney: Y = X^(1-FCR) Omega(X^-1) / C'(X^-1), with X^-1 = alpha^i.
-    int pos[TT];
-    unsigned char val[TT];
+    // Forney: Y = X^(1-kFcr) Omega(X^-1) / C'(X^-1), with X^-1 = alpha^i.
+    int pos[kT];
+    unsigned char val[kT];
     for (int e = 0; e < count; e++) {
         int i = roots[e];
         unsigned num1 = 0;
@@ -265,10 +265,10 @@ int correct(unsigned char *cw, const Reg &rem) {
         for (int j = 1; j <= deg; j += 2)
             if (c[j]) den ^= t.exp2[modnn(t.index_of[c[j]] + modnn(i * (j - 1)))];
         if (den == 0 || num1 == 0) return -1;
-        int lg = t.index_of[num1] + modnn(i * (FCR - 1)) + NN - t.index_of[den];
+        int lg = t.index_of[num1] + modnn(i * (kFcr - 1)) + kN - t.index_of[den];
         unsigned y = t.exp2[modnn(lg)];
-        int p = modnn(NN - modnn(IPRIM * i));  // degree of the error position
-        pos[e] = (NN - 1) - p;
+        int p = modnn(kN - modnn(kIprim * i));  // degree of the error position
+        pos[e] = (kN - 1) - p;
         val[e] = t.to_dual[y];  // dual basis is linear: XOR in dual form
     }
 

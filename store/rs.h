@@ -3,11 +3,11 @@
 
 #include <cstddef>
 
-inline constexpr std::size_t RS_N = 255;      // codeword length
-inline constexpr std::size_t RS_K = 223;      // data bytes per codeword
-inline constexpr std::size_t RS_PARITY = 32;  // check bytes per codeword
+inline constexpr std::size_t kRsN = 255;      // codeword length
+inline constexpr std::size_t kRsK = 223;      // data bytes per codeword
+inline constexpr std::size_t kRsParity = 32;  // check bytes per codeword
 
-// Reads RS_K data bytes, writes RS_PARITY check bytes. Returns 0.
+// Reads kRsK data bytes, writes kRsParity check bytes. Returns 0.
 int rs_encode(unsigned char *data, unsigned char *check);
 
 // Corrects a 255-byte codeword in place. Returns the number of corrected

@@ -1,6 +1,7 @@
 // /etc/bayconf: which bays each account id may manage, as two masks.
-#include "store/nvram.h"
+#include "settings/image.h"
 #include "writers/compose.h"
+#include "writers/outputs.h"
 #include "writers/writers.h"
 
 using namespace settings;
@@ -58,13 +59,5 @@ void write_bay_settings_to_fs(void)
     bool fips = false;
     if (!read_fips_mode(fips, "Unable to determine FIPS mode. Unable to retrieve bay config settings\n"))
         return;
-    // Unlike the passwd and group files, the stored hash does not decide here.
-    const UserLayout &layout = *choose_user_layout(settings_image, fips, false).layout;
-    LogEntries log;
-    output_buffer.clear();
-    compose_bayconf(settings_image, layout, output_buffer, log);
-    emit(log);
-    write_config_file({"/etc/bayconf", 0664, "Can't create bayconf file", 1,
-                       "Can't write groups to system file", 1},
-                      output_buffer.text());
+    write_output(Output::Bayconf, {fips, {}});
 }

@@ -1,7 +1,8 @@
 // /etc/bladesig and /etc/mlninfo: blocks kept in the image for other
 // services, copied out byte for byte.
-#include "store/nvram.h"
+#include "settings/image.h"
 #include "writers/compose.h"
+#include "writers/outputs.h"
 #include "writers/writers.h"
 
 using namespace settings;
@@ -33,14 +34,10 @@ std::string compose_mlninfo(const std::uint8_t *image)
 
 void write_blade_signatures_to_fs(void)
 {
-    write_config_file({"/etc/bladesig", 0644, "Can't create bladesig file", 1,
-                       "Can't write to bladesig file", 1},
-                      compose_bladesig(settings_image));
+    write_output(Output::Bladesig);
 }
 
 void write_mln_settings_to_fs(void)
 {
-    write_config_file({"/etc/mlninfo", 0644, "Can't create mlninfo file", 1,
-                       "Can't write to mlninfo file", 1},
-                      compose_mlninfo(settings_image));
+    write_output(Output::Mlninfo);
 }

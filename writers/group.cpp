@@ -1,7 +1,8 @@
 // /etc/group: the four privilege groups and their members from the user table.
 #include "store/log.h"
-#include "store/nvram.h"
+#include "settings/image.h"
 #include "writers/compose.h"
+#include "writers/outputs.h"
 #include "writers/writers.h"
 
 #include <string>
@@ -10,8 +11,6 @@
 using namespace settings;
 
 namespace {
-
-const char kFile[] = "/etc/group";
 
 struct Member {
     std::string name;
@@ -24,7 +23,7 @@ std::vector<Member> members(const std::uint8_t *image, const UserLayout &layout,
 {
     std::vector<Member> list;
     unsigned count = user_records_to_walk(image, layout, log);
-    for (unsigned i : user_accounts(image, layout, count, NameUse::Member, kFile, log)) {
+    for (unsigned i : user_accounts(image, layout, count, NameUse::Member, output(Output::Group).path, log)) {
         const std::uint8_t *rec = record(image, layout.records, i);
         list.push_back({std::string(get_text(rec, layout.name)), i == 0 ? 0 : get_u(rec, layout.privilege)});
     }
@@ -72,12 +71,5 @@ void write_group_settings_to_fs(void)
     LayoutChoice choice = choose_user_layout(settings_image, fips, true);
     if (choice.by_hash)
         log_event(LOG_ERR, "write_group_settings_to_fs: FIPS MODE OFF but password hash is FIPS based");
-    pin_admin_record(settings_image, *choice.layout);
-    LogEntries log;
-    output_buffer.clear();
-    compose_group(settings_image, *choice.layout, output_buffer, log);
-    emit(log);
-    write_config_file({kFile, 0664, "Can't create group file", 1,
-                       "Can't write groups to system file", 1},
-                      output_buffer.text());
+    write_output(Output::Group, {fips, {}});
 }

@@ -1,6 +1,7 @@
 // /etc/ldapconf: the directory service settings as key=value lines.
-#include "store/nvram.h"
+#include "settings/image.h"
 #include "writers/compose.h"
+#include "writers/outputs.h"
 #include "writers/values.h"
 #include "writers/writers.h"
 
@@ -32,9 +33,5 @@ void compose_ldapconf(const std::uint8_t *image, OutputBuffer &out)
 
 void write_ldap_settings_to_fs(void)
 {
-    output_buffer.clear();
-    compose_ldapconf(settings_image, output_buffer);
-    write_config_file({"/etc/ldapconf", 0664, "Can't create ldapconf file", -1,
-                       "Can't write ldap configuration file", 1},
-                      output_buffer.text());
+    write_output(Output::Ldapconf);
 }

@@ -1,24 +1,20 @@
 // /etc/ldapgroup: the directory groups in passwd format.
-#include "store/nvram.h"
+#include "settings/image.h"
 #include "writers/compose.h"
+#include "writers/outputs.h"
 #include "writers/writers.h"
 
 using namespace settings;
 
-namespace {
-
-const char kFile[] = "/etc/ldapgroup";
-
-} // namespace
-
 void compose_ldapgroup(const std::uint8_t *image, OutputBuffer &out, LogEntries &log)
 {
-    for (unsigned j : group_accounts(image, group_records_to_walk(image, log), kFile, log)) {
+    const char *file = output(Output::Ldapgroup).path;
+    for (unsigned j : group_accounts(image, group_records_to_walk(image, log), file, log)) {
         const std::uint8_t *rec = record(image, F("ldapGroupRecords"), j);
         std::string name(get_text(rec, Group("ldapGroupName")));
         std::string description = account_text(get_text(rec, Group("ldapGroupDescription")));
         if (description != get_text(rec, Group("ldapGroupDescription")))
-            note_cleaned(log, "directory group table", j, kFile, "its description cleaned");
+            note_cleaned(log, "directory group table", j, file, "its description cleaned");
         out.append("%s:x:%u:%u:%s:/:/usr/bin/cli\n", name.c_str(),
                    get_u(rec, Group("ldapGroupId")), get_u(rec, Group("ldapGroupPrivilege")),
                    description.c_str());
@@ -27,11 +23,5 @@ void compose_ldapgroup(const std::uint8_t *image, OutputBuffer &out, LogEntries 
 
 void write_ldap_group_settings_to_fs(void)
 {
-    LogEntries log;
-    output_buffer.clear();
-    compose_ldapgroup(settings_image, output_buffer, log);
-    emit(log);
-    write_config_file({kFile, 0664, "Can't create ldap file", 1,
-                       "Can't write ldap users to system file", 1},
-                      output_buffer.text());
+    write_output(Output::Ldapgroup);
 }

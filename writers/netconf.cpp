@@ -3,7 +3,8 @@
 
 #include "platform/platform.h"
 #include "settings/layout.h"
-#include "store/nvram.h"
+#include "settings/image.h"
+#include "writers/outputs.h"
 #include "writers/user_table.h"
 #include "writers/values.h"
 #include "writers/writers.h"
@@ -153,14 +154,6 @@ void compose_netconf(const std::uint8_t *image, const NetconfAddresses &addresse
 
 void write_network_settings_to_fs(void)
 {
-    NetconfAddresses addresses = convert_netconf_addresses(settings_image);
-    compose_netconf(settings_image, addresses, output_buffer);
-    write_config_file({"/etc/netconf", 0664, "Can't create netconf file", 1, "Can't write net configuration file", 1},
-                      output_buffer.text());
-    LogEntries log;
-    compose_snmpd_conf(settings_image, output_buffer, log);
-    emit(log);
-    write_config_file({"/etc/snmp/snmpd.conf", 0664, "Can't create snmpd.conf file", 1,
-                       "Can't write net configuration file", 1},
-                      output_buffer.text());
+    write_output(Output::Netconf);
+    write_output(Output::SnmpdConf);
 }

@@ -1,10 +1,5 @@
 #include "writers/output.h"
 
-#include "platform/platform.h"
-#include "store/exit.h"
-#include "store/replace.h"
-
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -28,15 +23,4 @@ void OutputBuffer::append(const char *format, ...)
         text_.resize(at + size);
     }
     va_end(again);
-}
-
-void write_config_file(const ConfigFile &file, std::string_view text)
-{
-    std::optional<ReplaceFailure> failed = replace_file(file.path, text, file.mode);
-    if (!failed)
-        return;
-    errno = failed->error;
-    bool created = failed->step == ReplaceStep::Write;
-    std::perror(created ? file.write_error : file.create_error);
-    cleanup_and_exit(created ? file.write_status : file.create_status);
 }

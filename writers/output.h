@@ -1,4 +1,4 @@
-// The shared output buffer and the one way a configuration file is written.
+// The shared output buffer.
 #pragma once
 
 #include <sys/types.h>
@@ -25,18 +25,3 @@ private:
 
 extern OutputBuffer output_buffer;
 
-// How a configuration file is created and what a failure says.
-struct ConfigFile {
-    const char *path;          // module path, e.g. "/etc/ldapconf"
-    mode_t mode;               // 0664 for text files
-    const char *create_error;  // perror text when it cannot be created
-    int create_status;         // exit status then
-    const char *write_error;   // perror text when the write fails
-    int write_status;
-};
-
-// Replaces the file whole with `text` (see store/replace.h): no reader,
-// crash or full disk ever finds it cut short. Failures print their perror
-// text (the create text when no new file could be started) and leave
-// through cleanup_and_exit.
-void write_config_file(const ConfigFile &file, std::string_view text);

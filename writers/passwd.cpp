@@ -1,11 +1,12 @@
 // /etc/passwd: the fixed system accounts, the local users of the image and
 // the two service accounts, whose password fields are kept from the file.
 #include "platform/platform.h"
+#include "settings/image.h"
 #include "store/exit.h"
 #include "store/log.h"
-#include "store/nvram.h"
 #include "store/replace.h"
 #include "writers/compose.h"
+#include "writers/outputs.h"
 #include "writers/writers.h"
 
 #include <fcntl.h>
@@ -19,11 +20,9 @@ using namespace settings;
 
 namespace {
 
-const char kFile[] = "/etc/passwd";
-
 const char kFixedLines[] = "wren:x:0:0:0,,:/:/bin/false\n"
-                              "nobody:x:99:3:0,Default User,:/:/bin/false\n"
-                              "ldapuser:none:5000:5000:0,LDAP Directory User,:/:/usr/bin/cli\n";
+                           "nobody:x:99:3:0,Default User,:/:/bin/false\n"
+                           "ldapuser:none:5000:5000:0,LDAP Directory User,:/:/usr/bin/cli\n";
 
 // One local user: a log line without the hash, and the passwd line.
 void add_user(const std::uint8_t *rec, const UserLayout &layout, unsigned index, unsigned id,
@@ -35,11 +34,11 @@ void add_user(const std::uint8_t *rec, const UserLayout &layout, unsigned index,
     std::string hash = account_hash(stored_hash);
     if (stored_hash.empty())
         log.push_back({LogEntry::Event, LOG_ERR,
-                       "user table record " + std::to_string(index) + " written to " + kFile +
+                       "user table record " + std::to_string(index) + " written to " + output(Output::Passwd).path +
                            " with password x: its password hash is empty\n"});
     bool gecos_cleaned = gecos != get_text(rec, layout.gecos), hash_replaced = account_field_fault(stored_hash) != nullptr;
     if (gecos_cleaned || hash_replaced)
-        note_cleaned(log, "user table", index, kFile,
+        note_cleaned(log, "user table", index, output(Output::Passwd).path,
                      gecos_cleaned && hash_replaced ? "its comment cleaned and its password hash replaced by *"
                      : gecos_cleaned                ? "its comment cleaned"
                                                     : "its password hash replaced by *");
@@ -78,7 +77,7 @@ void compose_passwd(const std::uint8_t *image, const UserLayout &layout, const K
     out.append_text(kFixedLines);
     // The built-in administrator is always uid 1 in group 0, whatever the count.
     unsigned count = std::max(1u, user_records_to_walk(image, layout, log));
-    for (unsigned i : user_accounts(image, layout, count, NameUse::Account, kFile, log)) {
+    for (unsigned i : user_accounts(image, layout, count, NameUse::Account, output(Output::Passwd).path, log)) {
         const std::uint8_t *rec = record(image, layout.records, i);
         if (i == 0)
             add_user(rec, layout, i, 1, 0, out, log);
@@ -100,11 +99,12 @@ void write_user_settings_to_fs(void)
     bool fips = false;
     if (!read_fips_mode(fips, "Unable to determine FIPS mode. Unable to retrieve user settings\n"))
         return;
-    int fd = platform::open(kFile, O_RDWR | O_CREAT, 0664);
+    const OutputFile &file = output(Output::Passwd);
+    int fd = platform::open(file.path, O_RDWR | O_CREAT, file.mode);
     std::optional<platform::Location> at;
-    if (fd < 0 || !(at = platform::locate(kFile))) {
-        std::perror("Can't read/write user file");
-        cleanup_and_exit(1);
+    if (fd < 0 || !(at = platform::locate(file.path))) {
+        std::perror(file.create_error);
+        cleanup_and_exit(file.create_status);
     }
     // Held from reading the service accounts' fields until the new text is
     // in the file: other writers of the account files lock this inode and
@@ -114,22 +114,19 @@ void write_user_settings_to_fs(void)
     // A run cut while writing left the text it meant to write beside the file.
     std::optional<std::string> unfinished = unfinished_text(at->dir.get(), at->name);
     std::string old_text = unfinished ? *unfinished : read_whole(fd);
-    KeptPasswords kept = kept_passwords_in(old_text);
 
-    LayoutChoice choice = choose_user_layout(settings_image, fips, true);
-    if (choice.by_hash)
+    if (choose_user_layout(settings_image, fips, true).by_hash)
         log_event(LOG_ERR, "FIPS MODE OFF but password hash is FIPS based");
     LogEntries log;
     output_buffer.clear();
-    compose_passwd(settings_image, *choice.layout, kept, output_buffer, log);
+    file.compose(settings_image, {fips, kept_passwords_in(old_text)}, output_buffer, log);
     emit(log);
-    pin_admin_record(settings_image, *choice.layout);
 
     if (int err = write_in_place(at->dir.get(), at->name, fd, output_buffer.text(), old_text)) {
         errno = err;
-        std::perror("Can't write user/passwords to system file");
+        std::perror(file.write_error);
         ::close(fd);
-        cleanup_and_exit(1);
+        cleanup_and_exit(file.write_status);
     }
     unlock_file(fd, &lock_state);
     ::close(fd);

@@ -2,6 +2,7 @@
 
 #include "settings/layout.h"
 #include "store/log.h"
+#include "writers/outputs.h"
 #include "writers/values.h"
 
 #include <cstdio>
@@ -17,7 +18,7 @@ void note(LogEntries &log, const char *field, int index, const char *what, bool 
 {
     char name[32], text[192];
     std::snprintf(name, sizeof name, index < 0 ? "%s" : "%s[%d]", field, index);
-    std::snprintf(text, sizeof text, "/etc/snmp/snmpd.conf: %s %s%s\n", name, what,
+    std::snprintf(text, sizeof text, "%s: %s %s%s\n", output(Output::SnmpdConf).path, name, what,
                   written_without ? ", which the SNMP agent cannot read; written without" : "");
     log.push_back({LogEntry::Event, LOG_WARNING, text});
 }

@@ -1,7 +1,8 @@
 // /etc/urb.conf, /etc/firmwaremgmt.conf and /etc/KAT.info: small key=value
 // files for the scheduled reporting, firmware management and self-test services.
-#include "store/nvram.h"
+#include "settings/image.h"
 #include "writers/compose.h"
+#include "writers/outputs.h"
 #include "writers/values.h"
 #include "writers/writers.h"
 
@@ -48,27 +49,15 @@ void compose_kat_info(const std::uint8_t *image, OutputBuffer &out)
 
 void write_urb_settings_to_fs(void)
 {
-    output_buffer.clear();
-    compose_urb(settings_image, output_buffer);
-    write_config_file({"/etc/urb.conf", 0664, "Can't create urb file", 1,
-                       "Can't write urb data to system file", 1},
-                      output_buffer.text());
+    write_output(Output::Urb);
 }
 
 void write_fw_mgmt_settings_to_fs(void)
 {
-    output_buffer.clear();
-    compose_fw_mgmt(settings_image, output_buffer);
-    write_config_file({"/etc/firmwaremgmt.conf", 0664, "Can't create firmware management file", 1,
-                       "Error writing to firmware management conf file", 1},
-                      output_buffer.text());
+    write_output(Output::FwMgmt);
 }
 
 void write_kat_info_to_fs(void)
 {
-    output_buffer.clear();
-    compose_kat_info(settings_image, output_buffer);
-    write_config_file({"/etc/KAT.info", 0664, "Can't create KAT info file", 1,
-                       "Error writing to KAT info file", 1},
-                      output_buffer.text());
+    write_output(Output::KatInfo);
 }

@@ -2,14 +2,15 @@
 
 #include "bootenv/uboot_env.h"
 #include "platform/platform.h"
+#include "settings/enc_name.h"
+#include "settings/image.h"
 #include "settings/layout.h"
-#include "store/nvram.h"
 #include "writers/text.h"
+#include "writers/outputs.h"
 #include "writers/values.h"
 #include "writers/writers.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -23,22 +24,8 @@ using writers::value;
 namespace {
 
 // Enclosure names hold at most 32 characters; escaping can double them.
-constexpr std::size_t kEscapedNameSize = 2 * ENC_NAME_MAX + 1;
+constexpr std::size_t kEscapedNameSize = 2 * kEncNameMax + 1;
 constexpr std::uint16_t kMinTcpTimeout = 10;
-
-bool passes_unescaped(unsigned char c)
-{
-    return std::isalnum(c) != 0 || c == '-' || c == '_';
-}
-
-// Copies at most ENC_NAME_MAX characters of `name` and clears the caller's
-// 33 bytes, as both in-place routines start.
-std::string take_name(char *name)
-{
-    std::string scratch(name, strnlen(name, ENC_NAME_MAX));
-    std::memset(name, 0, ENC_NAME_MAX + 1);
-    return scratch;
-}
 
 void append_list(OutputBuffer &out, const char *key, const std::uint8_t *image, settings::Field f)
 {
@@ -54,55 +41,11 @@ unsigned u(const std::uint8_t *image, settings::Field f)
 
 } // namespace
 
-std::size_t escape_enc_name_into(std::string_view name, char *out, std::size_t out_size)
-{
-    if (out_size == 0)
-        return 0;
-    name = name.substr(0, std::min(name.size(), ENC_NAME_MAX));
-    std::size_t n = 0;
-    for (char c : name) {
-        bool escape = !passes_unescaped(static_cast<unsigned char>(c));
-        if (n + (escape ? 2 : 1) >= out_size)
-            break;
-        if (escape)
-            out[n++] = '\\';
-        out[n++] = c;
-    }
-    out[n] = '\0';
-    return n;
-}
-
-extern "C" char *escape_enc_name(char *name)
-{
-    if (name == nullptr)
-        return nullptr;
-    std::string scratch = take_name(name);
-    escape_enc_name_into(scratch, name, ENC_NAME_MAX + 1);
-    return name;
-}
-
-extern "C" char *unescape_enc_name(char *name)
-{
-    if (name == nullptr)
-        return nullptr;
-    std::string scratch = take_name(name);
-    std::size_t n = 0;
-    for (std::size_t k = 0; k < scratch.size(); ++k) {
-        if (scratch[k] != '\\') {
-            name[n++] = scratch[k];
-        } else if (k + 1 < scratch.size() && scratch[k + 1] == '\\') {
-            name[n++] = '\\';
-            ++k;
-        }
-    }
-    return name;
-}
-
 void compose_wrenconf(const std::uint8_t *image, OutputBuffer &out)
 {
     char name[kEscapedNameSize];
     std::string_view stored = settings::get_text(image, F("enclosureName"));
-    escape_enc_name_into(writers::one_line(stored.substr(0, std::min(stored.size(), ENC_NAME_MAX))), name, sizeof name);
+    escape_enc_name_into(writers::one_line(stored.substr(0, std::min(stored.size(), kEncNameMax))), name, sizeof name);
     std::uint16_t tcp_timeout = static_cast<std::uint16_t>(u(image, F("tcpTimeout")));
     if (tcp_timeout < kMinTcpTimeout)
         tcp_timeout = kMinTcpTimeout;
@@ -161,10 +104,7 @@ void write_enclosure_settings_to_fs(void)
 {
     zelmar_baudrate_info console = {};
     get_zelmar_baudrate_info(&console);
-    compose_wrenconf(settings_image, output_buffer);
-    write_config_file({"/etc/wrenconf", 0664, "Can't create wrenconf file", -1,
-                       "Can't write enclosure configuration file", 1},
-                      output_buffer.text());
+    write_output(Output::Wrenconf);
     std::int32_t stored = settings::get_i(settings_image, F("baudRate"));
     if (console.baudrate != stored) {
         sendKillSignalToGetty();

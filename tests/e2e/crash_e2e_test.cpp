@@ -6,7 +6,7 @@
 // after cfgpull keeps its change; files mounted over /etc names are written.
 #include "sim_module.h"
 
-#include "store/nvram.h"
+#include "settings/image.h"
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -43,7 +43,7 @@ ino_t inode(const SimModule &m, const std::string &path)
 // The sample image; `flip` damages a byte the load corrects, so that it stores the image.
 std::string raw_of(bool flip)
 {
-    std::vector<std::uint8_t> image = sample_image(), raw(RAW_IMAGE_SIZE);
+    std::vector<std::uint8_t> image = sample_image(), raw(kRawImageSize);
     encode_image(image.data(), raw.data());
     raw[300] ^= flip ? 0x21 : 0;
     return {raw.begin(), raw.end()};

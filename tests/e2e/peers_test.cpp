@@ -66,7 +66,7 @@ TEST(Mkenvimage, ItsBlocksAreReadAsTheyAreAndEveryEditMatchesIt)
     for (std::uint8_t pad : {std::uint8_t{0xFF}, std::uint8_t{0x00}}) {
         SCOPED_TRACE(static_cast<int>(pad));
         sim_root().write_bytes("/dev/uboot", mkenvimage(default_uboot_entries(), pad));
-        Block b(UBOOT_ENV_SIZE);
+        Block b(kUbootEnvSize);
         ASSERT_EQ(read_uboot_env(b.data()), 0);
         EXPECT_EQ(b, mkenvimage(default_uboot_entries(), pad));
         EXPECT_EQ(sim_root().read("/ramdisk/ubootmsg.log"), "");  // no CRC fallback
@@ -76,7 +76,7 @@ TEST(Mkenvimage, ItsBlocksAreReadAsTheyAreAndEveryEditMatchesIt)
         for (auto [usb, value, rate, usbd] : {std::tuple{false, 115200, "115200", ""}, {true, 3, "115200", " usbd=3"},
                                               {true, 7, "115200", " usbd=7"}, {false, 1200, "1200", " usbd=7"}}) {
             ASSERT_EQ(usb ? update_usb_setting(static_cast<std::uint32_t>(value), b.data())
-                          : update_uboot_baudrate_setting(value, b.data(), UBOOT_ENV_SIZE),
+                          : update_uboot_baudrate_setting(value, b.data(), kUbootEnvSize),
                       0);
             want[2] = std::string("baudrate=") + rate;
             want[10] = std::string("bootargs=root=/dev/ram0 console=ttyS0,") + rate + usbd;
@@ -89,7 +89,7 @@ TEST(Mkenvimage, ItsBlocksAreReadAsTheyAreAndEveryEditMatchesIt)
     // Entries in another order are edited where they stand.
     Block b = mkenvimage({"bootargs=console=ttyS0,9600 root=/dev/ram0", "ethaddr=DE:AD:BE:EF:01:01", "baudrate=9600"}, 0xFF);
     ASSERT_EQ(update_usb_setting(4, b.data()), 0);
-    ASSERT_EQ(update_uboot_baudrate_setting(57600, b.data(), UBOOT_ENV_SIZE), 0);
+    ASSERT_EQ(update_uboot_baudrate_setting(57600, b.data(), kUbootEnvSize), 0);
     EXPECT_EQ(b, mkenvimage({"ethaddr=DE:AD:BE:EF:01:01", "baudrate=57600", "bootargs=console=ttyS0,57600 root=/dev/ram0 usbd=4"},
                             0xFF));
 }
@@ -104,7 +104,7 @@ TEST(SnmpdPeer, AnswersEachStoredCommunityWithTheStoredTexts)
     if (!installed({snmpd, snmpget}))
         GTEST_SKIP() << "snmpd or snmpget is not installed";
     const std::string plain = "public", quoted = "#p \"u'b\\ l\t", location = "x'y \"#z\\ \x01\xc3\xa9";
-    Block im(settings::IMAGE_SIZE, 0);
+    Block im(settings::kImageSize, 0);
     for (auto [f, v] : {std::pair{F("syslocation"), location}, {F("syscontact"), std::string(" #ops")},
                         {F("rocommunity"), plain}, {F("rwcommunity"), quoted}})
         settings::set_text(im.data(), f, v);

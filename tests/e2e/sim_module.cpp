@@ -1,6 +1,7 @@
 #include "sim_module.h"
 
-#include "store/nvram.h"
+#include "bootenv/uboot_env.h"
+#include "settings/image.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -114,8 +115,8 @@ void SimModule::install(const std::string &program, const std::string &module_pa
 void SimModule::write_image(const std::vector<std::uint8_t> &image) const
 {
     std::vector<std::uint8_t> copy = image;
-    copy.resize(settings::IMAGE_SIZE);
-    std::vector<std::uint8_t> raw(RAW_IMAGE_SIZE);
+    copy.resize(settings::kImageSize);
+    std::vector<std::uint8_t> raw(kRawImageSize);
     encode_image(copy.data(), raw.data());
     write_bytes("/dev/env", raw);
 }
@@ -123,8 +124,8 @@ void SimModule::write_image(const std::vector<std::uint8_t> &image) const
 std::vector<std::uint8_t> SimModule::read_image() const
 {
     std::vector<std::uint8_t> raw = read_bytes("/dev/env");
-    raw.resize(RAW_IMAGE_SIZE);
-    std::vector<std::uint8_t> image(settings::IMAGE_SIZE);
+    raw.resize(kRawImageSize);
+    std::vector<std::uint8_t> image(settings::kImageSize);
     DecodeResult r = decode_raw_image(raw.data(), image.data());
     if (r.failed_block >= 0)
         throw std::runtime_error("dev/env holds an uncorrectable block");
@@ -175,57 +176,20 @@ bool SimModule::lock_is_free() const
 
 std::vector<std::uint8_t> sample_image()
 {
-    std::vector<std::uint8_t> image(settings::IMAGE_SIZE, 0);
+    std::vector<std::uint8_t> image(settings::kImageSize, 0);
     std::memcpy(image.data(), "ZRN", 3);
-    settings::set_u(image.data(), settings::F("version"), settings::CURRENT_VERSION);
+    settings::set_u(image.data(), settings::F("version"), settings::kCurrentVersion);
     settings::set_text(image.data(), settings::F("enclosureName"), "Rack7-Encl2");
     settings::set_u(image.data(), settings::F("baudRate"), 9600);
     return image;
 }
 
-namespace {
-
-char checksum_byte(const std::string &bytes)
-{
-    unsigned sum = 0;
-    for (unsigned char c : bytes)
-        sum += c;
-    return static_cast<char>(-sum & 0xFF);
-}
-
-std::string fru_text_field(const std::string &text)
-{
-    return std::string(1, static_cast<char>(0xC0 | text.size())) + text;
-}
-
-} // namespace
-
 void SimModule::make_blank(const std::string &password) const
 {
-    write("/etc/gpio_states", "ZELMARBOARDTYPE=3\n");
-    write("/dev/i2c0", "");
-    std::string record(7, '\0');
-    record += std::string("\x00\x50\xC2\xA1\xB2\xC3", 6);
-    record += password;
-    record.resize(21, '\0');
-    record += checksum_byte(record);
-    write("/sim/i2c/52", std::string(16, '\0') + record + std::string(64, '\0'));
-
-    std::string area = std::string("\x01\x00\x17", 3) + fru_text_field("PN-5521-07") +
-                       fru_text_field("SN0042A7731") + "\xC1";
-    area.resize((area.size() + 1 + 7) / 8 * 8 - 1, '\0');
-    area[1] = static_cast<char>((area.size() + 1) / 8);
-    area += checksum_byte(area);
-    std::string header("\x01\x00\x01\x00\x00\x00\x00", 7);
-    header += checksum_byte(header);
-    std::string fru = header + area;
-    fru.resize(512, '\0');
-    write("/sim/i2c/56", fru);
-    write("/sim/i2c/75", std::string(1, '\0'));
-    write("/proc/sys/crypto/fips_enabled", "0\n");
-    write_bytes("/dev/uboot", uboot_block(default_uboot_entries()));
-    install("cfgpush", "/usr/sbin/cfgpush");
-    write_bytes("/dev/env", std::vector<std::uint8_t>(RAW_IMAGE_SIZE, 0xFF));
+    RunResult r = run("blank_module", {"--password", password, root_.string()});
+    if (r.status != 0)
+        throw std::runtime_error("blank_module failed: " + r.err);
+    install("cfgpush", "/usr/sbin/cfgpush");  // through the emulator in a cross build
 }
 
 std::vector<std::uint8_t> uboot_block(const std::vector<std::string> &entries, std::uint8_t pad)
@@ -246,9 +210,12 @@ std::vector<std::uint8_t> uboot_block(const std::vector<std::string> &entries, s
 
 const std::vector<std::string> &default_uboot_entries()
 {
-    static const std::vector<std::string> entries = {
-        "bootcmd=bootm ff800000 ffb80000", "bootdelay=1", "baudrate=9600", "loads_echo=1",
-        "ethaddr=DE:AD:BE:EF:01:01", "silent=1", "autoload=n", "stdin=serial", "stdout=serial",
-        "stderr=serial", "bootargs=root=/dev/ram0 console=ttyS0,9600"};
+    static const std::vector<std::string> entries = [] {
+        std::vector<std::string> list;
+        const char *p = reinterpret_cast<const char *>(uboot_default_env);
+        for (std::string e; !(e = p).empty(); p += e.size() + 1)
+            list.push_back(e);
+        return list;
+    }();
     return entries;
 }

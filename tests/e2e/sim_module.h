@@ -43,11 +43,11 @@ public:
 
     std::string calls() const { return read("/sim/calls.log"); }
 
-    // A module as it leaves the factory line, with nothing stored yet: board
-    // type 3 (identity EEPROM at 0x52 holding `password`, FRU EEPROM behind
-    // multiplexer 0x75 with serial "SN0042A7731", part "PN-5521-07"), FIPS
-    // off, the default boot loader environment, cfgpush installed, and an
-    // erased /dev/env.
+    // A module as it leaves the factory line, with nothing stored yet, as
+    // blank_module makes it: board type 3 (identity EEPROM at 0x52 holding
+    // `password`, FRU EEPROM behind multiplexer 0x75 with serial
+    // "SN0042A7731", part "PN-5521-07"), FIPS off, the default boot loader
+    // environment, cfgpush installed, and an erased /dev/env.
     void make_blank(const std::string &password = "Adm1n!pw") const;
     std::string syslog() const { return read("/sim/syslog"); }
 
@@ -70,7 +70,8 @@ private:
 // A boot loader environment block: the entries, the end mark, `pad` after
 // it, and the CRC big-endian over the data area.
 std::vector<std::uint8_t> uboot_block(const std::vector<std::string> &entries, std::uint8_t pad = 0xFF);
-// The environment a module boots with when its stored one is unusable.
+// The environment a module boots with when its stored one is unusable, as
+// entries.
 const std::vector<std::string> &default_uboot_entries();
 
 // Path of a built executable; an absolute path is a host program (run as

@@ -5,7 +5,7 @@
 #include "e2e/sim_module.h"
 #include "unit/image_fixture.h"
 
-#include "store/nvram.h"
+#include "settings/image.h"
 
 #include <crypt.h>
 #include <fcntl.h>
@@ -101,24 +101,24 @@ std::string unescape(const std::string &text)
 // lines that flip bits on the device.
 std::string device_bytes(const fs::path &file)
 {
-    std::string fields, raw(RAW_IMAGE_SIZE, '\0');
+    std::string fields, raw(kRawImageSize, '\0');
     for (const std::string &line : lines_of(file))
         fields += line.starts_with("raw ")       ? "\n"
                   : line.starts_with("include ") ? read_file(file.parent_path() / line.substr(8)) + "\n"
                                                  : line + "\n";
-    std::vector<std::uint8_t> image(settings::IMAGE_SIZE);
+    std::vector<std::uint8_t> image(settings::kImageSize);
     patch_image(image, fields, file.string());
     auto *codeword = reinterpret_cast<unsigned char *>(raw.data());
-    for (std::size_t b = 0; b < NVRAM_BLOCKS; ++b, codeword += RS_N) {
-        std::copy_n(image.begin() + static_cast<long>(b * RS_K), RS_K, codeword);
-        rs_encode(codeword, codeword + RS_K);
+    for (std::size_t b = 0; b < kNvramBlocks; ++b, codeword += kRsN) {
+        std::copy_n(image.begin() + static_cast<long>(b * kRsK), kRsK, codeword);
+        rs_encode(codeword, codeword + kRsK);
     }
     std::size_t block = 0, byte = 0, count = 0;
     unsigned flip = 0;
     for (const std::string &line : lines_of(file)) {
         if (line.starts_with("raw ") && std::sscanf(line.c_str(), "raw %zu:%zu+%zu xor %x", &block, &byte, &count, &flip) != 4)
             throw std::runtime_error(file.string() + ": " + line);
-        for (std::size_t at = block * RS_N + byte; line.starts_with("raw ") && at < block * RS_N + byte + count; ++at)
+        for (std::size_t at = block * kRsN + byte; line.starts_with("raw ") && at < block * kRsN + byte + count; ++at)
             raw.at(at) = static_cast<char>(raw.at(at) ^ flip);
     }
     return raw;
@@ -209,10 +209,10 @@ std::string listing(const SimModule &m, const std::set<std::string> &before)
 std::string decoded_device(const SimModule &m, const std::string &password,
                            std::vector<std::pair<std::string, std::string>> &masks)
 {
-    std::vector<std::uint8_t> raw, image(settings::IMAGE_SIZE);
+    std::vector<std::uint8_t> raw, image(settings::kImageSize);
     if (fs::is_regular_file(m.at("/dev/env")))  // a FIFO would never be read to its end
         raw = m.read_bytes("/dev/env");
-    if (raw.size() != RAW_IMAGE_SIZE)
+    if (raw.size() != kRawImageSize)
         return "";
     if (int block = decode_raw_image(raw.data(), image.data()).failed_block; block >= 0)
         return "uncorrectable block " + std::to_string(block) + "\n";

@@ -24,12 +24,12 @@ TEST(BootEnv, CallsOutsideWhatTheToolAsksFor)
         EXPECT_EQ(update_usb_setting(10, block.data()), rc) << board;
         EXPECT_EQ(logged("update_usb_setting: USB value of 10 is out of range."), rc != 0);
     }
-    EXPECT_EQ(update_uboot_baudrate_setting(115200, block.data(), UBOOT_ENV_SIZE - 1), -1);
+    EXPECT_EQ(update_uboot_baudrate_setting(115200, block.data(), kUbootEnvSize - 1), -1);
     EXPECT_TRUE(logged("update_uboot_baudrate_setting: Invalid buffer size and/or address parameters found."));
     EXPECT_EQ(block, before);
     EXPECT_EQ(read_uboot_env(nullptr), -1);
     EXPECT_EQ(update_usb_setting(1, nullptr), -1);
-    EXPECT_EQ(update_uboot_baudrate_setting(115200, nullptr, UBOOT_ENV_SIZE), -1);
+    EXPECT_EQ(update_uboot_baudrate_setting(115200, nullptr, kUbootEnvSize), -1);
     sim_root().write_bytes("/dev/uboot", block);
     block[10] = 'b';  // edited without a new CRC: written as it is
     EXPECT_EQ(write_uboot_env(block.data()), 0);

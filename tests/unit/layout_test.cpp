@@ -13,7 +13,7 @@ TEST(Layout, TablesClaimEveryByteOnce)
 {
     // The FIPS user table overlays the standard one, which tiles the image.
     const std::pair<std::span<const Field>, std::size_t> tilings[] = {
-        {kLayout40, IMAGE_SIZE}, {kUserRecordStd, F("userRecords").size},
+        {kLayout40, kImageSize}, {kUserRecordStd, F("userRecords").size},
         {kUserRecordFips, F("userRecordsFips").size}, {kLdapGroupRecord, F("ldapGroupRecords").size}};
     for (const auto &[table, size] : tilings) {
         std::vector<int> seen(size);

@@ -35,10 +35,10 @@ TEST(Migration, StepsThatALaterStepHides)
                    "manualPolicyFrontBays1 0xFFFFFFFF; serverBaysInProgress0 0; serverBaysInProgress1 0"},
     };
     for (const Row &r : rows) {
-        std::vector<std::uint8_t> image(IMAGE_SIZE, r.fill);
+        std::vector<std::uint8_t> image(kImageSize, r.fill);
         patch_image(image, "magic \"002\"; version " + std::to_string(r.from));
         MigrationLog log;
-        ASSERT_TRUE(migrate_one_step(Image(image.data(), IMAGE_SIZE), no_fips, log));
+        ASSERT_TRUE(migrate_one_step(Image(image.data(), kImageSize), no_fips, log));
         std::vector<std::uint8_t> want = image;
         patch_image(want, r.after);
         EXPECT_EQ(want, image) << r.from;

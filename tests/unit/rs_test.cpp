@@ -17,26 +17,26 @@ extern "C" {
 
 namespace {
 
-using Codeword = std::array<unsigned char, RS_N>;
+using Codeword = std::array<unsigned char, kRsN>;
 
 Codeword encoded(Codeword cw)
 {
-    EXPECT_EQ(rs_encode(cw.data(), cw.data() + RS_K), 0);
+    EXPECT_EQ(rs_encode(cw.data(), cw.data() + kRsK), 0);
     return cw;
 }
 
 Codeword random_codeword(std::mt19937 &rng)
 {
     Codeword cw{};
-    std::generate(cw.begin(), cw.begin() + RS_K, [&] { return static_cast<unsigned char>(rng()); });
+    std::generate(cw.begin(), cw.begin() + kRsK, [&] { return static_cast<unsigned char>(rng()); });
     return encoded(cw);
 }
 
 // Changes nerr distinct bytes of cw.
 void corrupt(Codeword &cw, int nerr, std::mt19937 &rng)
 {
-    std::vector<int> pos(RS_N);
-    for (std::size_t i = 0; i < RS_N; i++)
+    std::vector<int> pos(kRsN);
+    for (std::size_t i = 0; i < kRsN; i++)
         pos[i] = static_cast<int>(i);
     std::shuffle(pos.begin(), pos.end(), rng);
     for (int e = 0; e < nerr; e++)
@@ -46,16 +46,16 @@ void corrupt(Codeword &cw, int nerr, std::mt19937 &rng)
 TEST(RsEncode, KnownVectors)
 {
     Codeword zero{}, ones{}, counting{};
-    std::fill(zero.begin() + RS_K, zero.end(), 0xAA);  // old check bytes are overwritten
-    std::fill(ones.begin(), ones.begin() + RS_K, 0xFF);
-    for (std::size_t i = 0; i < RS_K; i++)
+    std::fill(zero.begin() + kRsK, zero.end(), 0xAA);  // old check bytes are overwritten
+    std::fill(ones.begin(), ones.begin() + kRsK, 0xFF);
+    for (std::size_t i = 0; i < kRsK; i++)
         counting[i] = static_cast<unsigned char>(i);
     Codeword want_zero{}, want_ones, want_counting = counting;
     want_ones.fill(0xFF);  // an erased device is a valid codeword
-    const unsigned char check[RS_PARITY] = {
+    const unsigned char check[kRsParity] = {
         0x4F, 0xFB, 0x92, 0xDD, 0x55, 0x7E, 0xC6, 0x7F, 0x27, 0xFB, 0x89, 0x82, 0xCF, 0x58, 0xF8, 0xFD,
         0x02, 0x8A, 0xD1, 0x17, 0xFC, 0xEF, 0x6B, 0x27, 0x93, 0xD0, 0x41, 0x88, 0x26, 0x57, 0x86, 0x51};
-    std::copy(std::begin(check), std::end(check), want_counting.begin() + RS_K);
+    std::copy(std::begin(check), std::end(check), want_counting.begin() + kRsK);
     for (auto [given, want] : {std::pair{zero, want_zero}, {ones, want_ones}, {counting, want_counting}}) {
         Codeword cw = encoded(given);
         EXPECT_EQ(cw, want);
@@ -71,7 +71,7 @@ TEST(RsDecode, SixteenErrorsAtTheEnds)
     for (std::size_t first : {0, 239, 215}) {
         Codeword bad = orig;
         for (std::size_t q = first; q < first + 16; q++)
-            bad.at(q == 215 ? 0 : q == 216 ? RS_N - 1 : q) ^= 0xFF;
+            bad.at(q == 215 ? 0 : q == 216 ? kRsN - 1 : q) ^= 0xFF;
         ASSERT_EQ(rs_decode(bad.data()), 16) << first;
         ASSERT_EQ(bad, orig) << first;
     }
@@ -84,9 +84,9 @@ TEST(RsDiff, EncodeMatchesLibfec)
     std::mt19937 rng(seed);
     for (int trial = 0; trial < 1000; trial++) {
         Codeword ours = random_codeword(rng);
-        unsigned char theirs[RS_PARITY];
+        unsigned char theirs[kRsParity];
         encode_rs_ccsds(ours.data(), theirs, 0);
-        ASSERT_TRUE(std::equal(std::begin(theirs), std::end(theirs), ours.begin() + RS_K)) << "trial " << trial;
+        ASSERT_TRUE(std::equal(std::begin(theirs), std::end(theirs), ours.begin() + kRsK)) << "trial " << trial;
     }
 }
 
@@ -125,7 +125,7 @@ bool decodes_safely(const Codeword &bad)
     EXPECT_LE(n, 16);
     EXPECT_EQ(encoded(ours), ours);
     int diff = 0;
-    for (std::size_t i = 0; i < RS_N; i++)
+    for (std::size_t i = 0; i < kRsN; i++)
         diff += ours[i] != bad[i];
     EXPECT_EQ(diff, n);
     Codeword theirs = bad;
@@ -158,10 +158,10 @@ TEST(RsDiff, TooManyErrorsFailSafely)
     // 17 bytes of the weight-33 codeword g(x) (data all zero but the last
     // byte): 17 from zero but 16 from g, so it decodes to g.
     Codeword g{};
-    g[RS_K - 1] = 0x5A;
+    g[kRsK - 1] = 0x5A;
     g = encoded(g);
     std::vector<std::size_t> support;
-    for (std::size_t i = 0; i < RS_N; i++)
+    for (std::size_t i = 0; i < kRsN; i++)
         if (g[i])
             support.push_back(i);
     ASSERT_EQ(support.size(), 33u);  // the code's minimum distance

@@ -3,7 +3,7 @@
 // temporary copy's name when a killed run left one behind.
 #include "store/replace.h"
 #include "writers/compose.h"
-#include "writers/wrenconf.h"
+#include "settings/enc_name.h"
 
 #include <gtest/gtest.h>
 
@@ -33,13 +33,13 @@ TEST(UserLayout, FipsByTheModeOrByRecordZerosHashAndTheAdministratorPinnedThere)
         {"5$5$", false, true, std_layout, false},          {"", false, true, std_layout, false},
     };
     for (const Row &r : rows) {
-        std::vector<std::uint8_t> image(IMAGE_SIZE);
+        std::vector<std::uint8_t> image(kImageSize);
         set_text(record(image.data(), std_layout->records, 0), std_layout->hash, r.hash);
         LayoutChoice c = choose_user_layout(image.data(), r.mode, r.hash_rule);
         EXPECT_TRUE(c.layout == r.chosen && c.by_hash == r.by_hash) << r.hash << r.mode << r.hash_rule;
     }
 
-    std::vector<std::uint8_t> image(IMAGE_SIZE);
+    std::vector<std::uint8_t> image(kImageSize);
     std::uint8_t *rec = record(image.data(), fips->records, 0);
     set_u(image.data(), F("userCount"), 1);
     set_text(rec, fips->name, "root0");

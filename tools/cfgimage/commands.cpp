@@ -222,7 +222,7 @@ std::optional<std::string> distrust(const Decoded &d)
         return "magic not accepted";
     case Health::OtherVersion:
         return "version " + std::to_string(settings::get_u(d.image.data(), settings::F("version"))) + ", not " +
-               std::to_string(settings::CURRENT_VERSION) + " (see cfgimage migrate)";
+               std::to_string(settings::kCurrentVersion) + " (see cfgimage migrate)";
     default:
         return std::nullopt;
     }
@@ -474,7 +474,7 @@ int migrate(const CommandLine &line)
     if (!magic_accepted(d.image.data()))
         return fail(path + ": magic not accepted");
     unsigned from = settings::get_u(d.image.data(), settings::F("version"));
-    if (from == settings::CURRENT_VERSION) {
+    if (from == settings::kCurrentVersion) {
         std::cout << path << ": already version " << from << "\n";
         return kOk;
     }
@@ -485,7 +485,7 @@ int migrate(const CommandLine &line)
         std::cout << step << "\n";
     }
     unsigned to = settings::get_u(d.image.data(), settings::F("version"));
-    if (to != settings::CURRENT_VERSION)
+    if (to != settings::kCurrentVersion)
         return fail(path + ": version " + std::to_string(from) + " cannot be migrated; nothing written");
     if (auto error = file.write(d.image))
         return fail(*error);
@@ -500,7 +500,7 @@ int render(const CommandLine &line)
     if (!d)
         return status;
     const std::string &dir = line.args[1];
-    RenderInput input{line.fips, kept_passwords_from(dir + "/etc/passwd")};
+    ComposeInput input{line.fips, kept_passwords_below(dir)};
     std::vector<RenderedFile> files = render_files(d->image.data(), input);
     for (const RenderedFile &f : files)
         for (const LogEntry &e : f.log)

@@ -21,11 +21,11 @@ namespace {
 constexpr Layout kLayouts[] = {
     {18, 19, settings::kLayout19, settings::kUserRecord19, {}, settings::kLdapGroupRecord, {}},
     {20, 26, settings::kLayout20, settings::kUserRecordStd, {}, settings::kLdapGroupRecord, {}},
-    {settings::CURRENT_VERSION, settings::CURRENT_VERSION, settings::kLayout40, settings::kUserRecordStd,
+    {settings::kCurrentVersion, settings::kCurrentVersion, settings::kLayout40, settings::kUserRecordStd,
      settings::kUserRecordFips, settings::kLdapGroupRecord, settings::kBits40},
 };
 
-static_assert(std::size(kLayouts) > 0 && kLayouts[std::size(kLayouts) - 1].first_version == settings::CURRENT_VERSION);
+static_assert(std::size(kLayouts) > 0 && kLayouts[std::size(kLayouts) - 1].first_version == settings::kCurrentVersion);
 
 constexpr Field kMasks[] = {
     F("ipv6Flags"), F("featureBits"), F("bladeSignatures1"), F("bladeSignatures2"), F("userBayMask2"),

@@ -81,7 +81,7 @@ Decoded decode_all(const RawImage &raw)
 {
     Decoded d;
     RawImage work = raw;
-    for (std::size_t block = 0; block < NVRAM_BLOCKS; ++block) {
+    for (std::size_t block = 0; block < kNvramBlocks; ++block) {
         int n = correct_block(work.data(), block);
         copy_block(work.data(), d.image.data(), block);  // as stored when uncorrectable
         d.corrected[block] = n;
@@ -99,7 +99,7 @@ Health health(const Decoded &d)
         return Health::Uncorrectable;
     if (!magic_accepted(d.image.data()))
         return Health::Unformatted;
-    if (settings::get_u(d.image.data(), settings::F("version")) != settings::CURRENT_VERSION)
+    if (settings::get_u(d.image.data(), settings::F("version")) != settings::kCurrentVersion)
         return Health::OtherVersion;
     return d.corrected_total > 0 ? Health::Corrected : Health::Clean;
 }
@@ -115,7 +115,7 @@ std::string health_summary(const Decoded &d)
     case Health::OtherVersion: s = "other version"; break;
     }
     s += ": " + std::to_string(d.corrected_total) + " bytes corrected, " + std::to_string(d.uncorrectable.size()) +
-         " of " + std::to_string(NVRAM_BLOCKS) + " codewords uncorrectable";
+         " of " + std::to_string(kNvramBlocks) + " codewords uncorrectable";
     if (d.uncorrectable.empty())
         s += std::string(magic_accepted(d.image.data()) ? ", magic accepted" : ", magic not accepted") +
              ", version " + std::to_string(settings::get_u(d.image.data(), settings::F("version")));

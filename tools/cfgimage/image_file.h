@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 #include "settings/layout.h"
-#include "store/nvram.h"
+#include "settings/image.h"
 
 #include <array>
 #include <cstdint>
@@ -14,13 +14,13 @@
 
 namespace cfgimage {
 
-using RawImage = std::array<std::uint8_t, RAW_IMAGE_SIZE>;
-using SettingsImage = std::array<std::uint8_t, settings::IMAGE_SIZE>;
+using RawImage = std::array<std::uint8_t, kRawImageSize>;
+using SettingsImage = std::array<std::uint8_t, settings::kImageSize>;
 
 // Every codeword decoded, not only those up to the first failure.
 struct Decoded {
     SettingsImage image{};                       // uncorrectable blocks as stored
-    std::array<int, NVRAM_BLOCKS> corrected{};   // bytes per codeword; -1 uncorrectable
+    std::array<int, kNvramBlocks> corrected{};   // bytes per codeword; -1 uncorrectable
     int corrected_total = 0;
     std::vector<int> uncorrectable;
 };

@@ -3,9 +3,6 @@
 #include "platform/platform.h"
 #include "store/replace.h"
 #include "store/write_all.h"
-#include "writers/netconf.h"
-#include "writers/snmpd.h"
-#include "writers/wrenconf.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,126 +18,7 @@ namespace cfgimage {
 
 namespace {
 
-using Image = std::array<std::uint8_t, settings::IMAGE_SIZE>;
-
-struct Composed {
-    std::string text;
-    LogEntries log;
-};
-
-using Compose = Composed (*)(Image &image, const RenderInput &input);
-
-const settings::UserLayout &users_by_hash(const Image &image, const RenderInput &in)
-{
-    return *choose_user_layout(image.data(), in.fips, true).layout;
-}
-
-template <typename F>
-Composed buffered(F compose)
-{
-    OutputBuffer out;
-    Composed c;
-    compose(out, c.log);
-    c.text = std::string(out.text());
-    return c;
-}
-
-Composed wrenconf(Image &image, const RenderInput &)
-{
-    return buffered([&](OutputBuffer &out, LogEntries &) { compose_wrenconf(image.data(), out); });
-}
-
-Composed netconf(Image &image, const RenderInput &)
-{
-    NetconfAddresses addresses = convert_netconf_addresses(image.data());
-    return buffered([&](OutputBuffer &out, LogEntries &) { compose_netconf(image.data(), addresses, out); });
-}
-
-Composed snmpd_conf(Image &image, const RenderInput &)
-{
-    return buffered([&](OutputBuffer &out, LogEntries &log) { compose_snmpd_conf(image.data(), out, log); });
-}
-
-Composed passwd(Image &image, const RenderInput &in)
-{
-    return buffered([&](OutputBuffer &out, LogEntries &log) {
-        compose_passwd(image.data(), users_by_hash(image, in), in.kept, out, log);
-    });
-}
-
-Composed group(Image &image, const RenderInput &in)
-{
-    // The group writer pins the administrator record before composing.
-    pin_admin_record(image.data(), users_by_hash(image, in));
-    return buffered([&](OutputBuffer &out, LogEntries &log) {
-        compose_group(image.data(), users_by_hash(image, in), out, log);
-    });
-}
-
-Composed bayconf(Image &image, const RenderInput &in)
-{
-    // The bay file follows the FIPS mode only, not the stored hash.
-    const settings::UserLayout &layout = *choose_user_layout(image.data(), in.fips, false).layout;
-    return buffered([&](OutputBuffer &out, LogEntries &log) { compose_bayconf(image.data(), layout, out, log); });
-}
-
-Composed bladesig(Image &image, const RenderInput &)
-{
-    return {compose_bladesig(image.data()), {}};
-}
-
-Composed mlninfo(Image &image, const RenderInput &)
-{
-    return {compose_mlninfo(image.data()), {}};
-}
-
-Composed ldapconf(Image &image, const RenderInput &)
-{
-    return buffered([&](OutputBuffer &out, LogEntries &) { compose_ldapconf(image.data(), out); });
-}
-
-Composed ldapgroup(Image &image, const RenderInput &)
-{
-    return buffered([&](OutputBuffer &out, LogEntries &log) { compose_ldapgroup(image.data(), out, log); });
-}
-
-Composed urb(Image &image, const RenderInput &)
-{
-    return buffered([&](OutputBuffer &out, LogEntries &) { compose_urb(image.data(), out); });
-}
-
-Composed fw_mgmt(Image &image, const RenderInput &)
-{
-    return buffered([&](OutputBuffer &out, LogEntries &) { compose_fw_mgmt(image.data(), out); });
-}
-
-Composed kat_info(Image &image, const RenderInput &)
-{
-    return buffered([&](OutputBuffer &out, LogEntries &) { compose_kat_info(image.data(), out); });
-}
-
-struct FileRow {
-    const char *path;
-    mode_t mode;
-    Compose compose;
-};
-
-// Modes as the writers in writers/ create the files.
-constexpr FileRow kFiles[] = {
-    {"/etc/wrenconf", 0664, wrenconf},
-    {"/etc/netconf", 0664, netconf},
-    {"/etc/snmp/snmpd.conf", 0664, snmpd_conf},
-    {"/etc/passwd", 0664, passwd},
-    {"/etc/group", 0664, group},
-    {"/etc/bayconf", 0664, bayconf},
-    {"/etc/bladesig", 0644, bladesig},
-    {"/etc/mlninfo", 0644, mlninfo},
-    {"/etc/ldapconf", 0664, ldapconf},
-    {"/etc/ldapgroup", 0664, ldapgroup},
-    {"/etc/urb.conf", 0664, urb},
-    {"/etc/firmwaremgmt.conf", 0664, fw_mgmt},
-    {"/etc/KAT.info", 0664, kat_info},
-};
+using Image = std::array<std::uint8_t, settings::kImageSize>;
 
 // Why `name` in `dir` cannot be used: a link is named as such, since
 // following one could write outside DIR.
@@ -187,23 +65,26 @@ std::optional<std::string> write_one(int top, const std::string &dir, const Rend
 
 } // namespace
 
-std::vector<RenderedFile> render_files(const std::uint8_t *image, const RenderInput &input)
+std::vector<RenderedFile> render_files(const std::uint8_t *image, const ComposeInput &input)
 {
     std::vector<RenderedFile> files;
-    for (const FileRow &row : kFiles) {
+    for (const OutputFile &file : outputs()) {
         Image copy;
         std::copy(image, image + copy.size(), copy.begin());
-        Composed c = row.compose(copy, input);
-        files.push_back({row.path, row.mode, std::move(c.text), std::move(c.log)});
+        OutputBuffer out;
+        LogEntries log;
+        file.compose(copy.data(), input, out, log);
+        files.push_back({file.path, file.mode, std::string(out.text()), std::move(log)});
     }
     return files;
 }
 
-KeptPasswords kept_passwords_from(const std::string &passwd_path)
+KeptPasswords kept_passwords_below(const std::string &dir)
 {
     // Only a regular file: a FIFO would keep the render waiting (and the
     // write of the new file refuses it).
-    platform::Fd fd(::open(passwd_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    std::string passwd = dir + output(Output::Passwd).path;
+    platform::Fd fd(::open(passwd.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode))
         return kept_passwords_in(read_whole(fd.get()));

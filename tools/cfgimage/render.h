@@ -1,8 +1,8 @@
-// The files cfgpull writes, composed from an image without writing the
-// module's own: one row per file, in the order cfgpull's options write them.
+// The files cfgpull writes (writers/outputs.h), composed from an image
+// without writing the module's own.
 #pragma once
 
-#include "writers/compose.h"
+#include "writers/outputs.h"
 
 #include <sys/types.h>
 
@@ -14,11 +14,6 @@
 
 namespace cfgimage {
 
-struct RenderInput {
-    bool fips = false;    // the module's FIPS mode
-    KeptPasswords kept;   // service-account password fields of the current passwd
-};
-
 struct RenderedFile {
     const char *path;  // module path, e.g. "/etc/passwd"
     mode_t mode;       // as cfgpull creates it
@@ -27,10 +22,11 @@ struct RenderedFile {
 };
 
 // Every file, composed from its own copy of `image` as a load would give it.
-std::vector<RenderedFile> render_files(const std::uint8_t *image, const RenderInput &input);
+std::vector<RenderedFile> render_files(const std::uint8_t *image, const ComposeInput &input);
 
-// The service-account password fields of a passwd file; none when it is missing.
-KeptPasswords kept_passwords_from(const std::string &passwd_path);
+// The service-account password fields of the passwd file below `dir`; none
+// when it is missing.
+KeptPasswords kept_passwords_below(const std::string &dir);
 
 // Writes each file under `dir` (creating the directories it needs), or
 // returns a one-line error.

@@ -78,7 +78,7 @@ json fields_of(const Layout &layout, const std::uint8_t *image, bool fips_table,
     json fields = json::object();
     std::string_view skipped = fips_table ? "userRecords" : "userRecordsFips";
     for (const Field &f : layout.fields) {
-        if (f.end() > settings::IMAGE_SIZE || f.name == skipped)
+        if (f.end() > settings::kImageSize || f.name == skipped)
             continue;  // beyond the image, or the user layout not in use
         if (f.type == FieldType::Record) {
             fields[f.name] = table_of(layout, image, f, o);

@@ -176,7 +176,7 @@ std::vector<Place> settings_in(const std::uint8_t *image, bool fips, bool frame)
 
 std::string export_text(const std::uint8_t *image, const TextOptions &o)
 {
-    std::string out = "# cfgimage export: layout version " + std::to_string(settings::CURRENT_VERSION) + ", " +
+    std::string out = "# cfgimage export: layout version " + std::to_string(settings::kCurrentVersion) + ", " +
                       (fips_users(image, o.fips) ? "FIPS" : "standard") + " user table, secrets " +
                       (o.secrets ? "included" : "left out") + "\n";
     for (const Entry &e : entries(image, o.fips))
