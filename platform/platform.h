@@ -80,7 +80,7 @@ std::string root_directory();
 // False only where the simulation has no root to resolve paths in.
 bool root_known();
 
-// The path to show for an absolute module path ("/dev/env", "/etc/passwd").
+// The path to show for an absolute module path ("/dev/env").
 std::string path(const char *module_path);
 
 // A module path resolved inside the root: the directory that holds the file

@@ -19,6 +19,6 @@ if [ ! -e "$root/.unpacked" ]; then
     touch "$root/.unpacked"
 fi
 dir=build/s390x
-cmake --no-warn-unused-cli -S . -B $dir -DCMAKE_TOOLCHAIN_FILE=cmake/s390x.cmake -DCFGPULL_S390X_ROOT="$root" -DCFGPULL_WERROR=ON >/dev/null
+cmake --no-warn-unused-cli -S . -B $dir -DCMAKE_TOOLCHAIN_FILE=cmake/s390x.cmake -DCFGPULL_S390X_ROOT="$root" -DCFGPULL_WERROR=ON -DCFGPULL_TESTS=ON >/dev/null
 cmake --build $dir -j "$(nproc)"
 sh scripts/ctest.sh $dir

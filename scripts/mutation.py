@@ -130,7 +130,7 @@ def main():
     build = os.path.join(work, "build")
     jobs = str(os.cpu_count() or 2)
     started = time.time()
-    if run(["cmake", "-G", "Ninja", "-S", src, "-B", build, "-DCMAKE_BUILD_TYPE=Debug",
+    if run(["cmake", "-G", "Ninja", "-S", src, "-B", build, "-DCMAKE_BUILD_TYPE=Debug", "-DCFGPULL_TESTS=ON",
             "-DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON"], work, 600) != 0 \
             or run(["ninja", "-C", build, "-j", jobs], work, 3600) != 0 \
             or run(["ctest", "--test-dir", build, "-j", jobs], work, 900) != 0:

@@ -4,11 +4,11 @@
 #   sh scripts/setup.sh test   everything (the default): the test suite, the
 #                              cross builds, the benchmark and fuzzing
 set -e
-DEMO="cmake g++ make zlib1g-dev libcrypt-dev nlohmann-json3-dev python3"
+DEMO="cmake g++ make zlib1g-dev libcrypt-dev nlohmann-json3-dev"
 case "${1:-test}" in
 demo) PACKAGES=$DEMO NO_RECOMMENDS=--no-install-recommends ;;
 test)
-    PACKAGES="$DEMO ninja-build libgtest-dev libbenchmark-dev libfec-dev u-boot-tools snmpd snmp cloc strace util-linux
+    PACKAGES="$DEMO python3 ninja-build libgtest-dev libbenchmark-dev libfec-dev u-boot-tools snmpd snmp cloc strace util-linux
 g++-s390x-linux-gnu binutils-s390x-linux-gnu qemu-user
 g++-powerpc-linux-gnu binutils-powerpc-linux-gnu mandoc valgrind"
     # Fuzzing (scripts/fuzz.sh): libFuzzer comes with clang's runtime.

@@ -39,7 +39,7 @@ done
 
 # Every target compiles at -O3 too, whose warnings differ (not run).
 stage "compile: every target at -O3 (Release)"
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DCFGPULL_WERROR=ON >/dev/null
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DCFGPULL_WERROR=ON -DCFGPULL_TESTS=ON >/dev/null
 cmake --build build/release -j "$JOBS"
 took
 

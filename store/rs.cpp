@@ -155,20 +155,19 @@ inline Reg remainder(const unsigned char *cw) {
 
 inline bool is_zero(const Reg &r) { return (r.w0 | r.w1 | r.w2 | r.w3) == 0; }
 
-// Full decoding once the remainder is known to be non-zero.
-int correct(unsigned char *cw, const Reg &rem) {
-    const Tables &t = kTables;
+// The decoder's stages, as Reed-Solomon decoders have them: syndromes, the
+// error locator, its roots, the error values.
 
-    // Conventional remainder coefficients, highest degree (x^31) first.
+// Syndromes S_k = r(root_k), poly form, from the remainder by Horner's rule.
+void syndromes(const Reg &rem, unsigned char *s) {
+    const Tables &t = kTables;
     unsigned char rbytes[kRoots];
     store8(rbytes, rem.w0);
     store8(rbytes + 8, rem.w1);
     store8(rbytes + 16, rem.w2);
     store8(rbytes + 24, rem.w3);
-    // Syndromes S_k = r(root_k), poly form, by Horner's rule.
-    unsigned char rc[kRoots];  // rc[j]: coefficient of x^(31-j)
+    unsigned char rc[kRoots];  // rc[j]: conventional coefficient of x^(31-j)
     for (int j = 0; j < kRoots; j++) rc[j] = t.from_dual[rbytes[j]];
-    unsigned char s[kRoots];
     for (int k = 0; k < kRoots; k++) {
         unsigned a = 0;
         for (int j = 0; j < kRoots; j++) {
@@ -177,10 +176,14 @@ int correct(unsigned char *cw, const Reg &rem) {
         }
         s[k] = static_cast<unsigned char>(a);
     }
+}
 
-    // Berlekamp-Massey: shortest LFSR C(x) generating S_0..S_31.
-    unsigned char c[kRoots + 1] = {1};
+// Berlekamp-Massey: the shortest LFSR C(x) (c[0..kRoots]) generating
+// S_0..S_31. Returns its degree, or -1 when more than kT errors are implied.
+int locator(const unsigned char *s, unsigned char *c) {
+    const Tables &t = kTables;
     unsigned char b[kRoots + 1] = {1};
+    c[0] = 1;
     int L = 0;
     int m = 1;
     int deg_b = 0;
@@ -216,11 +219,15 @@ int correct(unsigned char *cw, const Reg &rem) {
     }
     int deg = kRoots;
     while (deg > 0 && c[deg] == 0) deg--;
-    if (L > kT || deg != L || deg == 0) return -1;
+    return L > kT || deg != L || deg == 0 ? -1 : deg;
+}
 
-    // Chien search over all 255 non-zero field elements alpha^i, i = 1..255:
-    // acc[i] = C(alpha^i), one pass over i per non-zero coefficient, its
-    // exponent (i * j) mod 255 kept by steps of j.
+// Chien search over all 255 non-zero field elements alpha^i, i = 1..255:
+// acc[i] = C(alpha^i), one pass over i per non-zero coefficient, its
+// exponent (i * j) mod 255 kept by steps of j. Returns the number of roots
+// (their i in `found`), or -1 when it is not the degree.
+int locator_roots(const unsigned char *c, int deg, int *found) {
+    const Tables &t = kTables;
     unsigned char acc[kN + 1];
     for (int i = 0; i <= kN; i++) acc[i] = 1;  // c[0] == 1
     for (int j = 1; j <= deg; j++) {
@@ -233,15 +240,21 @@ int correct(unsigned char *cw, const Reg &rem) {
             acc[i] ^= term[e];
         }
     }
-    int roots[kT];
     int count = 0;
     for (int i = 1; i <= kN; i++) {
         if (acc[i] != 0) continue;
         if (count == deg) return -1;  // more roots than the degree: impossible, but never overrun
-        roots[count++] = i;
+        found[count++] = i;
     }
-    if (count != deg) return -1;
+    return count == deg ? count : -1;
+}
 
+// Forney: the error values at the roots, Y = X^(1-kFcr) Omega(X^-1) /
+// C'(X^-1) with X^-1 = alpha^i, and their byte positions. False when a
+// value cannot be computed.
+bool error_values(const unsigned char *s, const unsigned char *c, int deg, const int *found, int *pos,
+                  unsigned char *val) {
+    const Tables &t = kTables;
     // Omega(x) = S(x) C(x) mod x^32; for a decodable word its degree is below
     // deg (the final check catches any other case).
     unsigned char omega[kRoots];
@@ -252,34 +265,40 @@ int correct(unsigned char *cw, const Reg &rem) {
         omega[k] = static_cast<unsigned char>(v);
         if (v) deg_omega = k;
     }
-
-    // Forney: Y = X^(1-kFcr) Omega(X^-1) / C'(X^-1), with X^-1 = alpha^i.
-    int pos[kT];
-    unsigned char val[kT];
-    for (int e = 0; e < count; e++) {
-        int i = roots[e];
+    for (int e = 0; e < deg; e++) {
+        int i = found[e];
         unsigned num1 = 0;
         for (int k = 0; k <= deg_omega; k++)
             if (omega[k]) num1 ^= t.exp2[modnn(t.index_of[omega[k]] + modnn(i * k))];
         unsigned den = 0;
         for (int j = 1; j <= deg; j += 2)
             if (c[j]) den ^= t.exp2[modnn(t.index_of[c[j]] + modnn(i * (j - 1)))];
-        if (den == 0 || num1 == 0) return -1;
+        if (den == 0 || num1 == 0) return false;
         int lg = t.index_of[num1] + modnn(i * (kFcr - 1)) + kN - t.index_of[den];
         unsigned y = t.exp2[modnn(lg)];
         int p = modnn(kN - modnn(kIprim * i));  // degree of the error position
         pos[e] = (kN - 1) - p;
         val[e] = t.to_dual[y];  // dual basis is linear: XOR in dual form
     }
+    return true;
+}
 
-    for (int e = 0; e < count; e++) cw[pos[e]] ^= val[e];
+// Full decoding once the remainder is known to be non-zero.
+int correct(unsigned char *cw, const Reg &rem) {
+    unsigned char s[kRoots], c[kRoots + 1] = {};
+    syndromes(rem, s);
+    int deg = locator(s, c);
+    int found[kT], pos[kT];
+    unsigned char val[kT];
+    if (deg < 0 || locator_roots(c, deg, found) < 0 || !error_values(s, c, deg, found, pos, val)) return -1;
+    for (int e = 0; e < deg; e++) cw[pos[e]] ^= val[e];
     // The checks above guarantee a codeword; confirm it cheaply all the same
     // so that a non-codeword can never be returned as corrected.
     if (!is_zero(remainder(cw))) {
-        for (int e = 0; e < count; e++) cw[pos[e]] ^= val[e];
+        for (int e = 0; e < deg; e++) cw[pos[e]] ^= val[e];
         return -1;
     }
-    return count;
+    return deg;
 }
 
 }  // namespace

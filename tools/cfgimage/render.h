@@ -15,7 +15,7 @@
 namespace cfgimage {
 
 struct RenderedFile {
-    const char *path;  // module path, e.g. "/etc/passwd"
+    const char *path;  // module path
     mode_t mode;       // as cfgpull creates it
     std::string text;
     LogEntries log;    // what cfgpull would have logged composing it
