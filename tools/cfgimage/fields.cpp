@@ -105,17 +105,6 @@ std::string hex_bytes(std::span<const std::uint8_t> b)
     return s;
 }
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::optional<std::string> assign_bytes(std::uint8_t *base, const Place &p, std::string_view value)
 {
     std::string limit = p.name + ": at most " + std::to_string(p.field.size) + " bytes as hexadecimal digits";
@@ -478,6 +467,17 @@ std::optional<std::string> assign(std::uint8_t *image, const Place &p, std::stri
     default:
         return assign_number(base, p, value);
     }
+}
+
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }
 
 std::vector<Refusal> edit_refusals(const std::uint8_t *before, const std::uint8_t *after,

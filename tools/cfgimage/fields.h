@@ -76,6 +76,9 @@ std::string format_place(const std::uint8_t *image, const Place &place);
 // and its limit and leaves the image as it was.
 std::optional<std::string> assign(std::uint8_t *image, const Place &place, std::string_view value);
 
+// The value of a hexadecimal digit, or -1.
+int hex_digit(char c);
+
 // Why an edit from `before` to `after` that stored at `places` would not be
 // written as stored, each charged to the place that caused it: a text that
 // cfgpull would change, leave out with its record or not have its reader

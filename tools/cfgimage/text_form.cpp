@@ -42,17 +42,6 @@ std::vector<Entry> entries(const std::uint8_t *image, bool fips)
     return out;
 }
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 struct Line {
     unsigned number;
     FieldName name;
