@@ -7,8 +7,8 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <zlib.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -116,10 +116,30 @@ const unsigned char uboot_default_env[203] =
     "stderr=serial\0"
     "bootargs=root=/dev/ram0 console=ttyS0,9600\0";  // the literal's own NUL is the end mark
 
+namespace {
+
+// CRC-32 as the boot loader computes it: the IEEE polynomial, reflected,
+// from zero (zlib's crc32). Its table is the compiler's, so no library is
+// loaded at every boot for it.
+constexpr std::array<std::uint32_t, 256> kCrcTable = [] {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t n = 0; n < 256; ++n) {
+        std::uint32_t c = n;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    return table;
+}();
+
+} // namespace
+
 std::uint32_t uboot_env_crc(const unsigned char *block)
 {
-    return static_cast<std::uint32_t>(
-        crc32(0, block + kUbootEnvData, static_cast<uInt>(kUbootEnvDataSize)));
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (std::size_t i = kUbootEnvData; i < kUbootEnvSize; ++i)
+        c = kCrcTable[(c ^ block[i]) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
 }
 
 static std::uint32_t stored_crc(const unsigned char *block)

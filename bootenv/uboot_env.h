@@ -1,5 +1,5 @@
 // The boot loader's environment on /dev/uboot: one 1024-byte block whose
-// first four bytes hold the CRC-32 (zlib, initial value 0, big-endian) of the
+// first four bytes hold the CRC-32 (as zlib's crc32 from 0, big-endian) of the
 // 1020-byte data area that follows. The data area holds "name=value" entries,
 // each ended by a NUL; an empty entry (a second NUL) ends the list. Bytes
 // after that end mark mean nothing and are carried through.

@@ -2,12 +2,14 @@
 
 #include "store/exit.h"
 #include "store/lock.h"
+#include "store/replace.h"
 #include "settings/load.h"
 #include "settings/image.h"
 #include "writers/writers.h"
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -128,6 +130,12 @@ int cfgpull_main(int argc, char **argv)
     while ((c = getopt(argc, argv, kOptions)) != -1) {
         current_option = c;
         act_on(current_option);
+    }
+    // The renames of the run reach the disk before it says it succeeded.
+    if (int err = sync_changed_directories()) {
+        errno = err;
+        std::perror("Can't sync the directories of the configuration files");
+        cleanup_and_exit(1);
     }
     cleanup_and_exit(0);
 }

@@ -4,7 +4,7 @@
 #         -DCMAKE_SYSROOT=/path/to/board-sysroot -DCFGPULL_PLATFORM=target
 #
 # The sysroot is the board's root file system (or its SDK's copy): its
-# libraries (libz, libcrypt, libmgmt, libmgmtsoap, libfipscheck) and their
+# libraries (libcrypt, libmgmt, libmgmtsoap, libfipscheck) and their
 # headers are found there and only there. scripts/powerpc.sh makes a stand-in.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR powerpc)

@@ -33,7 +33,8 @@ void push_components(std::vector<std::string> &todo, std::string_view path)
 }
 
 // Only regular files and devices are worth a read or a write; clears the
-// O_NONBLOCK the open was made with unless the caller asked for it.
+// O_NONBLOCK the open was made with from a device unless the caller asked
+// for it (a regular file never blocks).
 int only_files_and_devices(int fd, int flags)
 {
     struct stat st {};
@@ -42,7 +43,8 @@ int only_files_and_devices(int fd, int flags)
         err = EISDIR;
     else if (err == 0 && !S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode))
         err = ENXIO;
-    if (err == 0 && (flags & O_NONBLOCK) == 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+    if (err == 0 && !S_ISREG(st.st_mode) && (flags & O_NONBLOCK) == 0 &&
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
         err = errno;
     if (err != 0) {
         ::close(fd);
@@ -50,6 +52,45 @@ int only_files_and_devices(int fd, int flags)
         return -1;
     }
     return fd;
+}
+
+// Folders below the root reached without a link, by module path. Like the
+// root, never closed: the process's end closes them.
+struct KeptFolder {
+    std::string path;
+    Fd fd;
+};
+std::vector<KeptFolder> &kept = *new std::vector<KeptFolder>;
+
+// The root directory, opened once for as long as it names the same path.
+int root_fd()
+{
+    static std::string opened;
+    static Fd &root = *new Fd;
+    std::string path = root_directory();
+    if (!root || path != opened) {
+        root.reset(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        opened = path;
+        kept.clear();
+    }
+    return root.get();
+}
+
+// The file `name` of a folder already reached, when it is no link.
+std::optional<Location> in_kept_folder(std::string_view module_path)
+{
+    std::size_t slash = module_path.rfind('/');
+    std::string_view folder = module_path.substr(0, slash == std::string_view::npos ? 0 : slash);
+    std::string name(module_path.substr(slash == std::string_view::npos ? 0 : slash + 1));
+    if (name.empty() || name == "." || name == "..")
+        return std::nullopt;
+    for (const KeptFolder &k : kept) {
+        char target[1];
+        if (k.path == folder && ::readlinkat(k.fd.get(), name.c_str(), target, sizeof target) < 0 &&
+            (errno == EINVAL || errno == ENOENT))
+            return Location{k.fd.get(), name, Fd()};
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -77,9 +118,11 @@ void Fd::reset(int fd)
 
 std::optional<Location> locate(const char *module_path)
 {
-    Fd root(::open(root_directory().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!root)
+    int root = root_fd();
+    if (root < 0)
         return std::nullopt;
+    if (std::optional<Location> at = in_kept_folder(module_path))
+        return at;
     std::vector<Fd> walked;  // the directories below the root, innermost last
     std::vector<std::string> todo;
     push_components(todo, module_path);
@@ -87,7 +130,7 @@ std::optional<Location> locate(const char *module_path)
     while (!todo.empty()) {
         std::string name = std::move(todo.back());
         todo.pop_back();
-        int here = walked.empty() ? root.get() : walked.back().get();
+        int here = walked.empty() ? root : walked.back().get();
         if (name == ".")
             continue;
         if (name == "..") {
@@ -109,23 +152,40 @@ std::optional<Location> locate(const char *module_path)
         }
         if (errno != EINVAL && errno != ENOENT)
             return std::nullopt;
-        if (todo.empty())  // the file itself, which need not exist yet
-            return Location{walked.empty() ? std::move(root) : std::move(walked.back()), name};
-        Fd next(::openat(here, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!next)
-            return std::nullopt;
-        walked.push_back(std::move(next));
+        if (!todo.empty()) {
+            Fd next(::openat(here, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!next)
+                return std::nullopt;
+            walked.push_back(std::move(next));
+            continue;
+        }
+        // The file itself, which need not exist yet.
+        if (walked.empty())
+            return Location{root, name, Fd()};
+        std::string_view path(module_path);
+        if (links == 0) {  // the folder is its path's: keep it
+            kept.push_back({std::string(path.substr(0, path.rfind('/'))), std::move(walked.back())});
+            return Location{kept.back().fd.get(), name, Fd()};
+        }
+        int dir = walked.back().get();
+        return Location{dir, name, std::move(walked.back())};
     }
-    return Location{walked.empty() ? std::move(root) : std::move(walked.back()), "."};
+    if (walked.empty())
+        return Location{root, ".", Fd()};
+    int dir = walked.back().get();
+    return Location{dir, ".", std::move(walked.back())};
+}
+
+int open_at(const Location &at, int flags, mode_t mode)
+{
+    int fd = ::openat(at.dir, at.name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK, mode);
+    return fd < 0 ? -1 : only_files_and_devices(fd, flags);
 }
 
 int open(const char *module_path, int flags, mode_t mode)
 {
     std::optional<Location> at = locate(module_path);
-    if (!at)
-        return -1;
-    int fd = ::openat(at->dir.get(), at->name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK, mode);
-    return fd < 0 ? -1 : only_files_and_devices(fd, flags);
+    return at ? open_at(*at, flags, mode) : -1;
 }
 
 bool is_module_file(const char *module_path, const struct stat &st)
@@ -134,7 +194,7 @@ bool is_module_file(const char *module_path, const struct stat &st)
         return false;
     std::optional<Location> at = locate(module_path);
     struct stat own {};
-    return at && ::fstatat(at->dir.get(), at->name.c_str(), &own, AT_SYMLINK_NOFOLLOW) == 0 &&
+    return at && ::fstatat(at->dir, at->name.c_str(), &own, AT_SYMLINK_NOFOLLOW) == 0 &&
            own.st_dev == st.st_dev && own.st_ino == st.st_ino;
 }
 

@@ -86,10 +86,13 @@ std::string path(const char *module_path);
 // A module path resolved inside the root: the directory that holds the file
 // (an O_PATH descriptor) and its name there. Symbolic links are followed, a
 // last one included, as if the root were "/": an absolute target starts
-// again at the root and ".." stops there, so no link leads out of it.
+// again at the root and ".." stops there, so no link leads out of it. The
+// root and the folders reached without a link are kept open for the run,
+// so the files of one folder cost one look each.
 struct Location {
-    Fd dir;
+    int dir;           // valid while the Location lives
     std::string name;
+    Fd owned;          // `dir`, when it is not one the run keeps
 };
 std::optional<Location> locate(const char *module_path);  // none: errno tells why
 
@@ -98,6 +101,8 @@ std::optional<Location> locate(const char *module_path);  // none: errno tells w
 // and a directory with EISDIR, so that no run waits on one while it holds
 // the settings lock.
 int open(const char *module_path, int flags, mode_t mode = 0);
+// The same for a path already located.
+int open_at(const Location &at, int flags, mode_t mode = 0);
 
 // Whether `st` describes the file at `module_path`; false when that cannot
 // be told (no root, no such file).

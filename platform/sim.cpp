@@ -22,13 +22,18 @@ namespace {
 
 const char kRootVariable[] = "CFGPULL_SIM_ROOT";
 
-// Read at every use, so that in-process tests may point it elsewhere.
+// Read at every use, so that in-process tests may point it elsewhere; a
+// value once found to be a directory is not looked at again.
 const char *known_root()
 {
+    static std::string checked;
     const char *r = std::getenv(kRootVariable);
     struct stat st {};
-    if (r == nullptr || *r == '\0' || ::stat(r, &st) != 0 || !S_ISDIR(st.st_mode))
+    if (r == nullptr || *r == '\0')
         return nullptr;
+    if (checked != r && (::stat(r, &st) != 0 || !S_ISDIR(st.st_mode)))
+        return nullptr;
+    checked = r;
     return r;
 }
 
@@ -53,9 +58,12 @@ std::string shell_quoted(const std::string &text)
 
 void append_line(const char *module_path, const std::string &line)
 {
-    if (std::optional<platform::Location> sim = platform::locate("/sim"))
-        ::mkdirat(sim->dir.get(), sim->name.c_str(), 0755);
     int fd = platform::open(module_path, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0 && errno == ENOENT) {  // the first line: sim/ may be missing
+        if (std::optional<platform::Location> sim = platform::locate("/sim"))
+            ::mkdirat(sim->dir, sim->name.c_str(), 0755);
+        fd = platform::open(module_path, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    }
     if (fd < 0)
         return;
     std::string text = line + "\n";
@@ -240,10 +248,14 @@ extern "C" {
 
 int get_fips_mode_no_auth(int *fips_mode)
 {
+    // The mode is the kernel's for the life of the process.
+    static std::optional<int> known;
     std::string text;
-    if (!read_text("/proc/sys/crypto/fips_enabled", text))
+    if (!known && read_text("/proc/sys/crypto/fips_enabled", text))
+        known = !text.empty() && text[0] == '1';
+    if (!known)
         return -1;
-    *fips_mode = !text.empty() && text[0] == '1';
+    *fips_mode = *known;
     return 0;
 }
 

@@ -12,8 +12,7 @@ if [ ! -e "$root/.unpacked" ]; then
     set -- -qq -o APT::Architectures=s390x -o Dir::State::Lists="$apt/lists" \
         -o Dir::Cache="$apt" -o APT::Sandbox::User=root
     apt-get "$@" update
-    (cd "$apt/debs" && apt-get "$@" download zlib1g:s390x zlib1g-dev:s390x \
-        libcrypt1:s390x libcrypt-dev:s390x libgtest-dev:s390x libfec0:s390x libfec-dev:s390x)
+    (cd "$apt/debs" && apt-get "$@" download libcrypt1:s390x libcrypt-dev:s390x libgtest-dev:s390x libfec0:s390x libfec-dev:s390x)
     for deb in "$apt"/debs/*.deb; do dpkg -x "$deb" "$root"; done
     rm -rf "$apt"
     touch "$root/.unpacked"

@@ -6,14 +6,14 @@
 #
 # The stand-in sysroot holds stub shared libraries with the board's sonames
 # and the symbols the board provides (the management library's from
-# platform/platform.h), and the host's zlib and crypt headers, which are the
+# platform/platform.h), and the host's crypt header, which is the
 # same on every architecture. A real build passes the board's own sysroot.
 set -e
 cd "$(dirname "$0")/.."
 sysroot=$PWD/build/powerpc-sysroot
 rm -rf "$sysroot"
 mkdir -p "$sysroot/usr/include" "$sysroot/usr/lib"
-cp /usr/include/zlib.h /usr/include/zconf.h /usr/include/crypt.h "$sysroot/usr/include"
+cp /usr/include/crypt.h "$sysroot/usr/include"
 
 # stub SONAME SYMBOL...: one library whose functions do nothing, linked as
 # lib<name>.so by the build.
@@ -26,7 +26,6 @@ stub() {
 }
 mgmt=$(sed -n '/^extern "C" {/,/^}$/s/^[a-z].*[ *]\([A-Za-z_][A-Za-z0-9_]*\)(.*/\1/p' platform/platform.h |
     grep -v '^FIPSCHECK_')
-stub libz.so.1 crc32
 stub libcrypt.so.1 crypt
 stub libfipscheck.so.1 FIPSCHECK_fips_mode_configured
 # shellcheck disable=SC2086  # one symbol a word
@@ -40,7 +39,7 @@ cmake --build $dir -j "$(nproc)"
 
 needed=$(powerpc-linux-gnu-readelf -d $dir/bin/cfgpull | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
 echo "== powerpc: cfgpull needs $needed"
-for lib in libz.so.1 libcrypt.so.1 libmgmt.so libfipscheck.so.1; do
+for lib in libcrypt.so.1 libmgmt.so libfipscheck.so.1; do
     case " $needed" in *" $lib "*) ;; *) echo "cfgpull does not name $lib" >&2; exit 1 ;; esac
 done
 powerpc-linux-gnu-strip -o $dir/cfgpull.stripped $dir/bin/cfgpull

@@ -4,13 +4,13 @@
 #   sh scripts/setup.sh test   everything (the default): the test suite, the
 #                              cross builds, the benchmark and fuzzing
 set -e
-DEMO="cmake g++ make zlib1g-dev libcrypt-dev nlohmann-json3-dev"
+DEMO="cmake g++ make libcrypt-dev nlohmann-json3-dev"
 case "${1:-test}" in
 demo) PACKAGES=$DEMO NO_RECOMMENDS=--no-install-recommends ;;
 test)
     PACKAGES="$DEMO python3 ninja-build libgtest-dev libbenchmark-dev libfec-dev u-boot-tools snmpd snmp cloc strace util-linux
 g++-s390x-linux-gnu binutils-s390x-linux-gnu qemu-user
-g++-powerpc-linux-gnu binutils-powerpc-linux-gnu mandoc valgrind"
+g++-powerpc-linux-gnu binutils-powerpc-linux-gnu mandoc valgrind hyperfine"
     # Fuzzing (scripts/fuzz.sh): libFuzzer comes with clang's runtime.
     PACKAGES="$PACKAGES clang libclang-rt-14-dev" ;;
 *)

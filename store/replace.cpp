@@ -10,6 +10,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -18,7 +19,9 @@ volatile sig_atomic_t temp_dir = -1;
 char temp_name[NAME_MAX + 1];
 
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction previous[3];
+
+// Directories whose renames have not been synced yet, each once.
+std::vector<platform::Fd> unsynced;
 
 extern "C" void remove_temp_and_die(int sig)
 {
@@ -44,25 +47,21 @@ private:
     sigset_t old_;
 };
 
+// Once a run: the handler does nothing but die while no temporary file
+// exists.
 void install_cleanup()
 {
-    struct sigaction action {};
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    struct sigaction action {}, previous {};
     action.sa_handler = remove_temp_and_die;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    for (int i = 0; i < 3; ++i) {
-        sigaction(kCleanupSignals[i], nullptr, &previous[i]);
-        if (previous[i].sa_handler == SIG_DFL)  // an ignored signal stays ignored
-            sigaction(kCleanupSignals[i], &action, nullptr);
-    }
-}
-
-void remove_cleanup()
-{
-    for (int i = 0; i < 3; ++i)
-        if (previous[i].sa_handler == SIG_DFL)
-            sigaction(kCleanupSignals[i], &previous[i], nullptr);
-    temp_dir = -1;
+    for (int sig : kCleanupSignals)
+        if (sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL)  // ignored stays ignored
+            sigaction(sig, &action, nullptr);
 }
 
 mode_t less_umask(mode_t mode)
@@ -72,13 +71,42 @@ mode_t less_umask(mode_t mode)
     return mode & ~mask;
 }
 
+// Some file systems cannot sync a directory; their rename is as durable as it gets.
+int sync_open_directory(int fd)
+{
+    return ::fsync(fd) != 0 && errno != EINVAL ? errno : 0;
+}
+
 int sync_directory(int dir)
 {
     platform::Fd d(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!d)
+    return d ? sync_open_directory(d.get()) : errno;
+}
+
+// Keeps `dir` for sync_changed_directories, once.
+int defer_sync(int dir)
+{
+    platform::Fd d(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {}, seen {};
+    if (!d || ::fstat(d.get(), &st) != 0)
         return errno;
-    // Some file systems cannot sync a directory; their rename is as durable as it gets.
-    return ::fsync(d.get()) != 0 && errno != EINVAL ? errno : 0;
+    for (const platform::Fd &u : unsynced)
+        if (::fstat(u.get(), &seen) == 0 && seen.st_dev == st.st_dev && seen.st_ino == st.st_ino)
+            return 0;
+    unsynced.push_back(std::move(d));
+    return 0;
+}
+
+// Whether the regular file `name`, of size st.st_size, already holds
+// exactly `text` (one read: a file that grew since is not equal).
+bool holds(int dir, const std::string &name, const struct stat &st, std::string_view text)
+{
+    if (!S_ISREG(st.st_mode) || st.st_size != static_cast<off_t>(text.size()))
+        return false;
+    platform::Fd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    std::string now(text.size() + 1, '\0');
+    return fd && ::pread(fd.get(), now.data(), now.size(), 0) == static_cast<ssize_t>(text.size()) &&
+           std::string_view(now).substr(0, text.size()) == text;
 }
 
 std::optional<ReplaceFailure> write_device(const char *module_path, std::string_view text, mode_t mode)
@@ -156,6 +184,16 @@ int write_in_place(int dir, const std::string &name, int fd, std::string_view te
     return err;
 }
 
+int sync_changed_directories()
+{
+    int first = 0;
+    for (const platform::Fd &d : unsynced)
+        if (int err = sync_open_directory(d.get()); err != 0 && first == 0)
+            first = err;
+    unsynced.clear();
+    return first;
+}
+
 std::optional<std::string> unfinished_text(int dir, const std::string &name)
 {
     std::string copy = "." + name + ".new";
@@ -187,8 +225,8 @@ TempFile::TempFile(int dir, const std::string &name, bool unique) : dir_(dir)
     }
     std::memcpy(temp_name, name_.c_str(), name_.size() + 1);
     temp_dir = dir_;
-    install_cleanup();
     present_ = true;
+    install_cleanup();
 }
 
 TempFile::~TempFile()
@@ -197,7 +235,7 @@ TempFile::~TempFile()
         return;
     SignalsHeld held;
     ::unlinkat(dir_, name_.c_str(), 0);
-    remove_cleanup();
+    temp_dir = -1;
 }
 
 int TempFile::fill(std::string_view data, mode_t mode, const struct stat *owner)
@@ -222,17 +260,19 @@ int TempFile::rename_over(const std::string &name)
     SignalsHeld held;
     if (::renameat(dir_, name_.c_str(), dir_, name.c_str()) != 0)
         return errno;
-    remove_cleanup();
+    temp_dir = -1;
     present_ = false;
     return 0;
 }
 
-std::optional<ReplaceFailure> replace_in(int dir, const std::string &name, std::string_view text, mode_t mode,
-                                         bool unique_temp)
+namespace {
+
+// replace_in for a file whose lstat is `old` (zeroed: there is none).
+std::optional<ReplaceFailure> replace_known(int dir, const std::string &name, const struct stat &old,
+                                            std::string_view text, mode_t mode, bool unique_temp)
 {
-    struct stat old {};
-    if (::fstatat(dir, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT)
-        return ReplaceFailure{ReplaceStep::Create, errno};
+    if (holds(dir, name, old, text))  // nothing to wear the flash for
+        return std::nullopt;
     bool keep = S_ISREG(old.st_mode);  // a dangling link is replaced like a missing file
     bool linked = keep && old.st_nlink > 1;  // a rename would part it from its other names
     TempFile temp(dir, name, unique_temp);
@@ -240,10 +280,21 @@ std::optional<ReplaceFailure> replace_in(int dir, const std::string &name, std::
         return ReplaceFailure{ReplaceStep::Create, temp.error()};
     int err = temp.fill(text, keep ? old.st_mode & 07777 : less_umask(mode), keep ? &old : nullptr);
     if (err == 0 && !linked && (err = temp.rename_over(name)) == 0)
-        err = sync_directory(dir);
+        err = defer_sync(dir);
     else if (err == 0 || err == EBUSY || err == EXDEV)  // a mount point, or another file system's file
         err = overwrite_named(dir, name, text);
     return err == 0 ? std::nullopt : std::optional<ReplaceFailure>(ReplaceFailure{ReplaceStep::Write, err});
+}
+
+} // namespace
+
+std::optional<ReplaceFailure> replace_in(int dir, const std::string &name, std::string_view text, mode_t mode,
+                                         bool unique_temp)
+{
+    struct stat old {};
+    if (::fstatat(dir, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT)
+        return ReplaceFailure{ReplaceStep::Create, errno};
+    return replace_known(dir, name, old, text, mode, unique_temp);
 }
 
 std::optional<ReplaceFailure> replace_file(const char *module_path, std::string_view text, mode_t mode)
@@ -252,7 +303,12 @@ std::optional<ReplaceFailure> replace_file(const char *module_path, std::string_
     if (!at)
         return ReplaceFailure{ReplaceStep::Create, errno};
     struct stat old {};
-    if (::fstatat(at->dir.get(), at->name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(old.st_mode))
+    if (::fstatat(at->dir, at->name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT)
+            return ReplaceFailure{ReplaceStep::Create, errno};
+        old = {};
+    } else if (!S_ISREG(old.st_mode)) {
         return write_device(module_path, text, mode);
-    return replace_in(at->dir.get(), at->name, text, mode, false);
+    }
+    return replace_known(at->dir, at->name, old, text, mode, false);
 }

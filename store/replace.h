@@ -69,11 +69,18 @@ int write_in_place(int dir, const std::string &name, int fd, std::string_view te
 std::optional<std::string> unfinished_text(int dir, const std::string &name);
 
 // Replaces regular file `name` in directory `dir` by `text` (or creates it
-// with `mode` less the umask), keeping an old file's mode and owner, and
-// syncs the directory after the rename. A file that cannot be renamed over
-// (EBUSY, EXDEV) or has other hard links is written in place instead.
+// with `mode` less the umask), keeping an old file's mode and owner. A file
+// that cannot be renamed over (EBUSY, EXDEV) or has other hard links is
+// written in place instead. A file that holds `text` already is left as it
+// is: no write, no rename, the same inode and time. The directory of a
+// rename is synced by sync_changed_directories.
+
 std::optional<ReplaceFailure> replace_in(int dir, const std::string &name, std::string_view text, mode_t mode,
                                          bool unique_temp);
+
+// Syncs each directory a rename changed since the last call, once: a run
+// calls it before it reports success. 0 or the first errno.
+int sync_changed_directories();
 
 // The same for a module path, resolved inside the module's root: a link is
 // left in place and the file it leads to is replaced. A device is written in

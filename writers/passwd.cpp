@@ -100,9 +100,9 @@ void write_user_settings_to_fs(void)
     if (!read_fips_mode(fips, "Unable to determine FIPS mode. Unable to retrieve user settings\n"))
         return;
     const OutputFile &file = output(Output::Passwd);
-    int fd = platform::open(file.path, O_RDWR | O_CREAT, file.mode);
-    std::optional<platform::Location> at;
-    if (fd < 0 || !(at = platform::locate(file.path))) {
+    std::optional<platform::Location> at = platform::locate(file.path);
+    int fd = at ? platform::open_at(*at, O_RDWR | O_CREAT, file.mode) : -1;
+    if (fd < 0) {
         std::perror(file.create_error);
         cleanup_and_exit(file.create_status);
     }
@@ -112,7 +112,7 @@ void write_user_settings_to_fs(void)
     struct mgmt_file_lock lock_state {};
     lock_file_rw(fd, &lock_state);
     // A run cut while writing left the text it meant to write beside the file.
-    std::optional<std::string> unfinished = unfinished_text(at->dir.get(), at->name);
+    std::optional<std::string> unfinished = unfinished_text(at->dir, at->name);
     std::string old_text = unfinished ? *unfinished : read_whole(fd);
 
     if (choose_user_layout(settings_image, fips, true).by_hash)
@@ -122,7 +122,10 @@ void write_user_settings_to_fs(void)
     file.compose(settings_image, {fips, kept_passwords_in(old_text)}, output_buffer, log);
     emit(log);
 
-    if (int err = write_in_place(at->dir.get(), at->name, fd, output_buffer.text(), old_text)) {
+    // An unchanged file is left alone, unless a cut run left it torn.
+    if (int err = unfinished || output_buffer.text() != old_text
+                      ? write_in_place(at->dir, at->name, fd, output_buffer.text(), old_text)
+                      : 0) {
         errno = err;
         std::perror(file.write_error);
         ::close(fd);

@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <csignal>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <cstring>
@@ -202,7 +201,7 @@ std::vector<std::uint8_t> uboot_block(const std::vector<std::string> &entries, s
         b[pos++] = 0;
     }
     b[pos] = 0;
-    uLong crc = crc32(0, b.data() + 4, 1020);
+    std::uint32_t crc = uboot_env_crc(b.data());
     for (int k = 0; k < 4; ++k)
         b[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(crc >> (24 - 8 * k));
     return b;

@@ -44,6 +44,8 @@ std::optional<std::string> create_new(const std::string &path, const RawImage &r
     if (!dir)
         return failure(path, "cannot create a temporary file", errno);
     std::optional<ReplaceFailure> failed = replace_in(dir.get(), base, bytes(raw), 0644, true);
+    if (int err = failed ? 0 : sync_changed_directories())
+        failed = ReplaceFailure{ReplaceStep::Write, err};
     if (!failed)
         return std::nullopt;
     return failure(path, failed->step == ReplaceStep::Create ? "cannot create a temporary file" : "cannot write",
