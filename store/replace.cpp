@@ -120,9 +120,7 @@ std::optional<ReplaceFailure> write_device(const char *module_path, std::string_
 
 int write_from_start(int fd, std::string_view text)
 {
-    if (::lseek(fd, 0, SEEK_SET) != 0)
-        return errno;
-    int err = write_all(fd, text.data(), text.size());
+    int err = pwrite_all(fd, text.data(), text.size(), 0);
     return err == 0 && ::ftruncate(fd, static_cast<off_t>(text.size())) != 0 ? errno : err;
 }
 
@@ -136,7 +134,8 @@ int overwrite_named(int dir, const std::string &name, std::string_view text)
         return errno;
     if (!S_ISREG(st.st_mode))
         return EINVAL;
-    return overwrite(fd.get(), text, read_whole(fd.get()));
+    bool torn = false;
+    return overwrite(fd.get(), text, read_whole(fd.get()), torn);
 }
 
 } // namespace
@@ -151,19 +150,20 @@ std::string read_whole(int fd)
     return text;
 }
 
-int overwrite(int fd, std::string_view text, std::string_view old_text)
+int overwrite(int fd, std::string_view text, std::string_view old_text, bool &torn)
 {
+    torn = false;
     // With the blocks held, the disk cannot fill in the middle of the write.
     if (text.size() > old_text.size() &&
         ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(text.size())) != 0 && errno != EOPNOTSUPP &&
         errno != ENOSYS)
         return errno;
     int err = write_from_start(fd, text);
-    if (err != 0) {
-        write_from_start(fd, old_text);  // fits: the old text's blocks are still the file's
-        return err;
-    }
-    return ::fsync(fd) != 0 ? errno : 0;
+    if (err == 0 && ::fsync(fd) != 0)
+        err = errno;
+    if (err != 0)  // fits: the old text's blocks are still the file's
+        torn = write_from_start(fd, old_text) != 0;
+    return err;
 }
 
 int write_in_place(int dir, const std::string &name, int fd, std::string_view text, std::string_view old_text)
@@ -179,8 +179,10 @@ int write_in_place(int dir, const std::string &name, int fd, std::string_view te
         err = sync_directory(dir);
     if (err != 0)
         return err;  // the file untouched; a cut run's copy, if any, still beside it
-    err = overwrite(fd, text, old_text);
-    ::unlinkat(dir, copy.c_str(), 0);  // the file holds the new text, or the old one put back
+    bool torn = false;
+    err = overwrite(fd, text, old_text, torn);
+    if (!torn)  // the file holds the new text, or the old one put back
+        ::unlinkat(dir, copy.c_str(), 0);
     return err;
 }
 

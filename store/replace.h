@@ -55,14 +55,16 @@ std::string read_whole(int fd);
 
 // Writes `text` over the regular file open at `fd`, on its own inode: from
 // its start, cut to the text's length, synced. A longer text's space is
-// reserved first; where the file system cannot reserve and the disk fills
-// midway, `old_text` (what the file held) is put back. 0 or an errno.
-int overwrite(int fd, std::string_view text, std::string_view old_text);
+// reserved first; where the file system cannot reserve and the write fails
+// midway, `old_text` (what the file held) is put back. 0 or an errno;
+// `torn` when even that failed.
+int overwrite(int fd, std::string_view text, std::string_view old_text, bool &torn);
 
 // For a file that other writers lock and rewrite in place (/etc/passwd):
 // writes `text` over `name` in `dir`, open at `fd`, keeping its inode. The
 // whole text is made durable beside it first as ".NAME.new", which stays
-// only if the run is cut inside the write over the file, so the next run
+// only if the run is cut inside the write over the file (or a failure there
+// cannot put the old text back), so the next run
 // knows what that run meant to write (unfinished_text): that text, not the
 // cut file, is then the `old_text` a failure puts back. 0 or an errno.
 int write_in_place(int dir, const std::string &name, int fd, std::string_view text, std::string_view old_text);

@@ -6,9 +6,14 @@
 
 int write_all(int fd, const void *data, std::size_t length)
 {
+    return pwrite_all(fd, data, length, -1);
+}
+
+int pwrite_all(int fd, const void *data, std::size_t length, off_t offset)
+{
     const char *p = static_cast<const char *>(data);
     while (length > 0) {
-        ssize_t n = ::write(fd, p, length);
+        ssize_t n = offset < 0 ? ::write(fd, p, length) : ::pwrite(fd, p, length, offset);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -18,6 +23,7 @@ int write_all(int fd, const void *data, std::size_t length)
             return ENOSPC;
         p += n;
         length -= static_cast<std::size_t>(n);
+        offset += offset < 0 ? 0 : n;
     }
     return 0;
 }

@@ -200,6 +200,27 @@ TEST(Crash, AnUnchangedBootWritesNothingAndAChangedFieldOnlyItsFile)
         EXPECT_EQ(after[name] != stamp, name == "wrenconf") << name;
 }
 
+// A failure inside the write over passwd (the disk full at the reservation
+// or the write, the cut failing) puts the old text back and says so; where
+// even that fails, the copy beside it lets the next run finish the work.
+TEST(Crash, AFailedWriteOverPasswdLeavesItsOldTextOrItsCopy)
+{
+    SimModule m;
+    if (*CFG_EMULATOR != '\0' || m.run("/usr/bin/strace", {"-qq", "true"}).status != 0)
+        GTEST_SKIP() << "strace is missing, may not trace here, or would trace the emulator";
+    m.write("/proc/sys/crypto/fips_enabled", "0\n");
+    m.write("/dev/env", raw_of(false));
+    for (const char *fault : {"fallocate:error=ENOSPC", "pwrite64:error=ENOSPC:when=1", "ftruncate:error=EIO:when=1",
+                              "ftruncate:error=EIO"}) {
+        m.write("/etc/passwd", kKeptPasswd);  // shorter than the new text: its space is reserved
+        EXPECT_EQ(traced(m, std::string("inject=") + fault, {bin_path("cfgpull"), "-u"}), 1) << fault;
+        bool put_back = m.read("/etc/passwd") == kKeptPasswd;
+        EXPECT_NE(put_back, m.exists("/etc/.passwd.new")) << fault;
+        EXPECT_EQ(m.run("cfgpull", {"-u"}).status, 0);
+        EXPECT_NE(m.read("/etc/passwd").find(kKeptPasswd), std::string::npos) << fault;
+    }
+}
+
 // A script run as root in a private mount namespace, with the module's root
 // and the cfgpull command as $1 and $2.
 RunResult unshared(const SimModule &m, const char *script)
