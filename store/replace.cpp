@@ -118,10 +118,37 @@ std::optional<ReplaceFailure> write_device(const char *module_path, std::string_
     return err == 0 ? std::nullopt : std::optional<ReplaceFailure>(ReplaceFailure{ReplaceStep::Write, err});
 }
 
+// Where a write over `name` keeps the whole new text meanwhile.
+std::string copy_name(const std::string &name)
+{
+    return "." + name + ".new";
+}
+
 int write_from_start(int fd, std::string_view text)
 {
     int err = pwrite_all(fd, text.data(), text.size(), 0);
     return err == 0 && ::ftruncate(fd, static_cast<off_t>(text.size())) != 0 ? errno : err;
+}
+
+// Writes `text` over the regular file open at `fd`, on its own inode: from
+// its start, cut to the text's length, synced. A longer text's space is
+// reserved first; where the file system cannot reserve and the write fails
+// midway, `old_text` (what the file held) is put back. 0 or an errno;
+// `torn` when even that failed.
+int overwrite(int fd, std::string_view text, std::string_view old_text, bool &torn)
+{
+    torn = false;
+    // With the blocks held, the disk cannot fill in the middle of the write.
+    if (text.size() > old_text.size() &&
+        ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(text.size())) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS)
+        return errno;
+    int err = write_from_start(fd, text);
+    if (err == 0 && ::fsync(fd) != 0)
+        err = errno;
+    if (err != 0)  // fits: the old text's blocks are still the file's
+        torn = write_from_start(fd, old_text) != 0;
+    return err;
 }
 
 // The regular file `name` in `dir` written in place, where a rename cannot
@@ -150,25 +177,9 @@ std::string read_whole(int fd)
     return text;
 }
 
-int overwrite(int fd, std::string_view text, std::string_view old_text, bool &torn)
-{
-    torn = false;
-    // With the blocks held, the disk cannot fill in the middle of the write.
-    if (text.size() > old_text.size() &&
-        ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(text.size())) != 0 && errno != EOPNOTSUPP &&
-        errno != ENOSYS)
-        return errno;
-    int err = write_from_start(fd, text);
-    if (err == 0 && ::fsync(fd) != 0)
-        err = errno;
-    if (err != 0)  // fits: the old text's blocks are still the file's
-        torn = write_from_start(fd, old_text) != 0;
-    return err;
-}
-
 int write_in_place(int dir, const std::string &name, int fd, std::string_view text, std::string_view old_text)
 {
-    std::string copy = "." + name + ".new";
+    std::string copy = copy_name(name);
     TempFile temp(dir, name + ".new", false);
     if (temp.error() != 0)
         return temp.error();
@@ -198,8 +209,7 @@ int sync_changed_directories()
 
 std::optional<std::string> unfinished_text(int dir, const std::string &name)
 {
-    std::string copy = "." + name + ".new";
-    platform::Fd fd(::openat(dir, copy.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    platform::Fd fd(::openat(dir, copy_name(name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
@@ -269,6 +279,13 @@ int TempFile::rename_over(const std::string &name)
 
 namespace {
 
+// The lstat of `name` in `dir`, zeroed when there is none: 0 or an errno.
+int lstat_or_none(int dir, const std::string &name, struct stat &st)
+{
+    st = {};
+    return ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT ? errno : 0;
+}
+
 // replace_in for a file whose lstat is `old` (zeroed: there is none).
 std::optional<ReplaceFailure> replace_known(int dir, const std::string &name, const struct stat &old,
                                             std::string_view text, mode_t mode, bool unique_temp)
@@ -294,8 +311,8 @@ std::optional<ReplaceFailure> replace_in(int dir, const std::string &name, std::
                                          bool unique_temp)
 {
     struct stat old {};
-    if (::fstatat(dir, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT)
-        return ReplaceFailure{ReplaceStep::Create, errno};
+    if (int err = lstat_or_none(dir, name, old))
+        return ReplaceFailure{ReplaceStep::Create, err};
     return replace_known(dir, name, old, text, mode, unique_temp);
 }
 
@@ -305,12 +322,9 @@ std::optional<ReplaceFailure> replace_file(const char *module_path, std::string_
     if (!at)
         return ReplaceFailure{ReplaceStep::Create, errno};
     struct stat old {};
-    if (::fstatat(at->dir, at->name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno != ENOENT)
-            return ReplaceFailure{ReplaceStep::Create, errno};
-        old = {};
-    } else if (!S_ISREG(old.st_mode)) {
+    if (int err = lstat_or_none(at->dir, at->name, old))
+        return ReplaceFailure{ReplaceStep::Create, err};
+    if (old.st_mode != 0 && !S_ISREG(old.st_mode))
         return write_device(module_path, text, mode);
-    }
     return replace_known(at->dir, at->name, old, text, mode, false);
 }

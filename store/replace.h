@@ -53,20 +53,14 @@ struct ReplaceFailure {
 // offset stays where it was); what cannot be read ends it.
 std::string read_whole(int fd);
 
-// Writes `text` over the regular file open at `fd`, on its own inode: from
-// its start, cut to the text's length, synced. A longer text's space is
-// reserved first; where the file system cannot reserve and the write fails
-// midway, `old_text` (what the file held) is put back. 0 or an errno;
-// `torn` when even that failed.
-int overwrite(int fd, std::string_view text, std::string_view old_text, bool &torn);
-
 // For a file that other writers lock and rewrite in place (/etc/passwd):
-// writes `text` over `name` in `dir`, open at `fd`, keeping its inode. The
-// whole text is made durable beside it first as ".NAME.new", which stays
-// only if the run is cut inside the write over the file (or a failure there
-// cannot put the old text back), so the next run
-// knows what that run meant to write (unfinished_text): that text, not the
-// cut file, is then the `old_text` a failure puts back. 0 or an errno.
+// writes `text` over `name` in `dir`, open at `fd`, keeping its inode: from
+// its start, cut to length, synced, a longer text's space reserved first.
+// The whole text is made durable beside it first as ".NAME.new", which
+// stays only if the run is cut inside the write over the file (or a failure
+// there cannot put `old_text` back), so the next run knows what that run
+// meant to write (unfinished_text): that text, not the cut file, is then
+// the `old_text` a failure puts back. 0 or an errno.
 int write_in_place(int dir, const std::string &name, int fd, std::string_view text, std::string_view old_text);
 std::optional<std::string> unfinished_text(int dir, const std::string &name);
 
@@ -76,7 +70,6 @@ std::optional<std::string> unfinished_text(int dir, const std::string &name);
 // written in place instead. A file that holds `text` already is left as it
 // is: no write, no rename, the same inode and time. The directory of a
 // rename is synced by sync_changed_directories.
-
 std::optional<ReplaceFailure> replace_in(int dir, const std::string &name, std::string_view text, mode_t mode,
                                          bool unique_temp);
 
