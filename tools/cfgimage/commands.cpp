@@ -229,37 +229,28 @@ std::optional<std::string> distrust(const Decoded &d)
 }
 
 // The image a command works on, refused when distrusted (unless forced).
-std::optional<Decoded> load(ImageFile &file, bool force, int &status)
+// `forced` tells --force for the commands that take it; the others refuse
+// a distrusted image always. `trouble` is the status when it is not had.
+std::optional<Decoded> load(ImageFile &file, std::optional<bool> forced, int &status, int trouble = kFailed)
 {
-    RawImage raw{};
-    if (auto error = file.read(raw)) {
-        status = fail(*error);
-        return std::nullopt;
-    }
-    Decoded d = decode_all(raw);
-    std::optional<std::string> why = distrust(d);
-    if (!why || force)
-        return d;
-    status = fail(file.name() + ": " + *why + "; refused without --force");
-    return std::nullopt;
-}
-
-// The same for the commands that take no --force; `trouble` is their
-// status when the image is not had.
-std::optional<Decoded> trusted(const std::string &path, int trouble, int &status)
-{
-    ImageFile file(path, ImageFile::Read);
     RawImage raw{};
     if (auto error = file.read(raw)) {
         status = fail(*error, trouble);
         return std::nullopt;
     }
     Decoded d = decode_all(raw);
-    if (auto why = distrust(d)) {
-        status = fail(file.name() + ": " + *why + "; refused", trouble);
-        return std::nullopt;
-    }
-    return d;
+    std::optional<std::string> why = distrust(d);
+    if (!why || forced.value_or(false))
+        return d;
+    status = fail(file.name() + ": " + *why + (forced ? "; refused without --force" : "; refused"), trouble);
+    return std::nullopt;
+}
+
+// The image of a command that takes no --force.
+std::optional<Decoded> trusted(const std::string &path, int trouble, int &status)
+{
+    ImageFile file(path, ImageFile::Read);
+    return load(file, std::nullopt, status, trouble);
 }
 
 std::optional<Decoded> load(const std::string &path, bool force, int &status)

@@ -298,10 +298,10 @@ std::optional<std::string> text_refusal(const std::uint8_t *image, const Place &
     if (p.bit != nullptr || p.field.type != FieldType::Text)
         return std::nullopt;
     std::string_view text = settings::get_text(image + p.base, p.field, p.index);
-    const char *why = nullptr;
-    if (p.field.name == std::string_view("userName")) {
+    if (p.field.name == std::string_view("userName"))
         return std::nullopt;
-    } else if (p.field.name == std::string_view("ldapGroupName")) {
+    const char *why = nullptr;
+    if (p.field.name == std::string_view("ldapGroupName")) {
         LogEntries ignored;
         why = name_refusal(text, group_names(image, group_records_to_walk(image, ignored)),
                            record_index(p, F("ldapGroupRecords")), false);
