@@ -11,7 +11,8 @@ namespace {
 constexpr std::uint32_t kAllBays = 0xFFFFFFFFu;
 
 // Accounts that manage every bay unless the table says otherwise.
-constexpr unsigned kRootId = 0, kAdminId = 1, kMlnuserId = 100, kKstuserId = 101;
+constexpr unsigned kRootId = fixed_id("wren"), kAdminId = 1, kMlnuserId = fixed_id("mlnuser_"),
+                   kKstuserId = fixed_id("kstuser_");
 
 void add_line(OutputBuffer &out, unsigned id, std::uint32_t mask1, std::uint32_t mask2)
 {

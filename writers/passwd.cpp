@@ -62,9 +62,12 @@ KeptPasswords kept_passwords_in(std::string_view passwd_text)
         if (colon == std::string_view::npos || second == std::string_view::npos)
             continue;
         std::string_view name = line.substr(0, colon), after = line.substr(second + 1);
-        std::optional<std::string> *slot = name == "mlnuser_" && after.starts_with("100:")   ? &kept.mlnuser
-                                           : name == "kstuser_" && after.starts_with("101:") ? &kept.kstuser
-                                                                                             : nullptr;
+        auto genuine = [&](std::string_view account) {
+            return name == account && after.starts_with(std::to_string(fixed_id(account)) + ":");
+        };
+        std::optional<std::string> *slot = genuine("mlnuser_") ? &kept.mlnuser
+                                           : genuine("kstuser_") ? &kept.kstuser
+                                                                 : nullptr;
         if (slot != nullptr && !*slot)
             *slot = std::string(line.substr(colon + 1, second - colon - 1));
     }

@@ -70,6 +70,13 @@ inline constexpr FixedAccount kFixedAccounts[] = {
     {"wren", 0}, {"nobody", 99}, {"mlnuser_", 100}, {"kstuser_", 101}, {"ldapuser", 5000},
 };
 const char *account_id_fault(std::string_view name, unsigned id);
+constexpr unsigned fixed_id(std::string_view name)
+{
+    for (const FixedAccount &fixed : kFixedAccounts)
+        if (fixed.name == name)
+            return fixed.id;
+    throw "not a fixed account";  // at compile time: no such name compiles
+}
 
 // The records among the first `count` fit for `use`, in table order; the
 // others are logged as left out of `file`.
