@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <string_view>
@@ -76,12 +77,17 @@ int root_fd()
     return root.get();
 }
 
+// The folder part of a module path: all before its last '/'.
+std::string_view folder_of(std::string_view module_path)
+{
+    return module_path.substr(0, std::min(module_path.rfind('/'), module_path.size()));
+}
+
 // The file `name` of a folder already reached, when it is no link.
 std::optional<Location> in_kept_folder(std::string_view module_path)
 {
-    std::size_t slash = module_path.rfind('/');
-    std::string_view folder = module_path.substr(0, slash == std::string_view::npos ? 0 : slash);
-    std::string name(module_path.substr(slash == std::string_view::npos ? 0 : slash + 1));
+    std::string_view folder = folder_of(module_path);
+    std::string name(module_path.substr(folder.size() + (folder.size() < module_path.size() ? 1 : 0)));
     if (name.empty() || name == "." || name == "..")
         return std::nullopt;
     for (const KeptFolder &k : kept) {
@@ -162,9 +168,8 @@ std::optional<Location> locate(const char *module_path)
         // The file itself, which need not exist yet.
         if (walked.empty())
             return Location{root, name, Fd()};
-        std::string_view path(module_path);
         if (links == 0) {  // the folder is its path's: keep it
-            kept.push_back({std::string(path.substr(0, path.rfind('/'))), std::move(walked.back())});
+            kept.push_back({std::string(folder_of(module_path)), std::move(walked.back())});
             return Location{kept.back().fd.get(), name, Fd()};
         }
         int dir = walked.back().get();
