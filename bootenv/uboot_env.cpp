@@ -2,8 +2,9 @@
 
 #include "board/board.h"
 #include "platform/platform.h"
+#include "store/crc32.h"
 #include "store/exit.h"
-#include "store/write_all.h"
+#include "store/record.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -21,7 +22,7 @@
 namespace {
 
 const char kDebugLog[] = "/ramdisk/ubootmsg.log";
-const char kDevice[] = "/dev/uboot";
+const char *const kDevice = kUbootDevice.path;
 
 #define UBOOT_LOG(function, ...) \
     writeDbgMsgToLogFile(kDebugLog, "uboot_env", __LINE__, function, __VA_ARGS__)
@@ -116,30 +117,9 @@ const unsigned char uboot_default_env[203] =
     "stderr=serial\0"
     "bootargs=root=/dev/ram0 console=ttyS0,9600\0";  // the literal's own NUL is the end mark
 
-namespace {
-
-// CRC-32 as the boot loader computes it: the IEEE polynomial, reflected,
-// from zero (zlib's crc32). Its table is the compiler's, so no library is
-// loaded at every boot for it.
-constexpr std::array<std::uint32_t, 256> kCrcTable = [] {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-        std::uint32_t c = n;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}();
-
-} // namespace
-
 std::uint32_t uboot_env_crc(const unsigned char *block)
 {
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (std::size_t i = kUbootEnvData; i < kUbootEnvSize; ++i)
-        c = kCrcTable[(c ^ block[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
+    return crc32_update(0, block + kUbootEnvData, kUbootEnvDataSize);
 }
 
 static std::uint32_t stored_crc(const unsigned char *block)
@@ -236,6 +216,11 @@ int read_uboot_env(unsigned char *block)
         end_run(-1);
     }
     ::close(fd);
+    // A write cut by a power failure is finished before the CRC is judged.
+    if (int err = settle_pending_write(kUbootDevice, {block, kUbootEnvSize})) {
+        UBOOT_LOG("read_uboot_env", "Write to /dev/uboot failed. %s\n", std::strerror(err));
+        end_run(-1);
+    }
     std::uint32_t crc = uboot_env_crc(block);
     if (crc == stored_crc(block))
         return 0;
@@ -251,12 +236,12 @@ int write_uboot_env(const unsigned char *block)
         UBOOT_LOG("write_uboot_env", "Invalid buffer address found.\n");
         end_run(-1);
     }
-    int fd = platform::open(kDevice, O_WRONLY);
+    int fd = platform::open(kDevice, O_RDWR);
     if (fd < 0) {
         UBOOT_LOG("write_uboot_env", "Can't open /dev/uboot. %s\n", std::strerror(errno));
         end_run(-1);
     }
-    int err = write_all(fd, block, kUbootEnvSize);
+    int err = write_recorded(kUbootDevice, fd, {block, kUbootEnvSize});
     if (err != 0) {
         UBOOT_LOG("write_uboot_env", "Write to /dev/uboot failed. %s\n", std::strerror(err));
         ::close(fd);

@@ -9,9 +9,11 @@
 #include "settings/load.h"
 #include "store/lock.h"
 #include "store/log.h"
+#include "store/record.h"
 
 #include <crypt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -102,11 +104,31 @@ bool update_boot_environment(std::uint8_t *image)
     return true;
 }
 
+// Keeps the device's bytes before a restore replaces them, unless they hold
+// nothing (erased or zeroed): they may be the only copy of every setting.
+// Whether a copy was kept.
+bool keep_replaced_device()
+{
+    std::span<const std::uint8_t> raw(raw_nvram_image);
+    if (std::all_of(raw.begin(), raw.end(), [&](std::uint8_t b) { return b == raw[0]; }) &&
+        (raw[0] == 0x00 || raw[0] == 0xFF))
+        return false;
+    if (int err = keep_replaced_image(kEnvDevice, raw)) {
+        log_event(LOG_ERR, "NVRAM image not kept in %s: %s\n", kEnvDevice.saved, std::strerror(err));
+        return false;
+    }
+    return true;
+}
+
 void restore_in_process(int *slot)
 {
+    bool kept = keep_replaced_device();
     build_factory_defaults();
     nvram_store(slot);
-    log_event(LOG_NOTICE, "Factory Settings Restored.\n");
+    if (kept)
+        log_event(LOG_NOTICE, "Factory Settings Restored. The replaced image is kept in %s.\n", kEnvDevice.saved);
+    else
+        log_event(LOG_NOTICE, "Factory Settings Restored.\n");
     if (is_login_allowed() == kLoginAllowedReboot) {
         enc_reboot(10);
     } else {
@@ -221,6 +243,8 @@ void factory_restore(int option, int *slot)
         restore_in_process(slot);
         return;
     }
+    if (keep_replaced_device())
+        log_event(LOG_NOTICE, "Factory restore by cfgpush. The replaced image is kept in %s.\n", kEnvDevice.saved);
     env_lock_release(slot);
     platform::system("/usr/sbin/cfgpush -A");
     env_lock_acquire(slot);

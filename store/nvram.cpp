@@ -4,7 +4,7 @@
 #include "store/exit.h"
 #include "store/lock.h"
 #include "store/log.h"
-#include "store/write_all.h"
+#include "store/record.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -18,7 +18,7 @@ unsigned char raw_nvram_image[kRawImageSize];
 
 namespace {
 
-const char kDevice[] = "/dev/env";
+const char *const kDevice = kEnvDevice.path;
 
 [[noreturn]] void write_failed(int *slot, const char *message, int step, int err)
 {
@@ -81,16 +81,20 @@ void nvram_read(int *slot)
         env_lock_release(slot);
         end_run(1);
     }
+    // A write cut by a power failure is finished before anything reads the bytes.
+    if (int err = settle_pending_write(kEnvDevice, raw_nvram_image))
+        write_failed(slot, "Write to /dev/env failed", 279, err);
 }
 
 void nvram_write(int *slot)
 {
-    int fd = platform::open(kDevice, O_WRONLY);
+    // Read too: the record of the write keeps what the device held.
+    int fd = platform::open(kDevice, O_RDWR);
     if (fd < 0)
         write_failed(slot, "Can't open /dev/env", 267, errno);
     flock(fd, LOCK_EX);
     // A short write would leave a mix of old and new codewords: not a success.
-    int err = write_all(fd, raw_nvram_image, kRawImageSize);
+    int err = write_recorded(kEnvDevice, fd, raw_nvram_image);
     flock(fd, LOCK_UN);
     ::close(fd);
     if (err != 0)

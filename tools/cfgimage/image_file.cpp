@@ -1,6 +1,7 @@
 #include "tools/cfgimage/image_file.h"
 
 #include "store/lock.h"
+#include "store/record.h"
 #include "store/replace.h"
 #include "store/write_all.h"
 
@@ -13,6 +14,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 
 namespace cfgimage {
 
@@ -195,6 +197,29 @@ std::optional<std::string> ImageFile::read(RawImage &raw)
         return failure(name_, "cannot read", err);
     if (got != raw.size())
         return name_ + ": only " + std::to_string(got) + " bytes; a settings image has " + std::to_string(raw.size());
+    return module_ ? settle(raw) : std::nullopt;
+}
+
+std::optional<std::string> ImageFile::settle(RawImage &raw)
+{
+    if (settings_lock_ >= 0) {  // an edit: as a load would, before the bytes are used
+        int err = settle_pending_write(kEnvDevice, raw);
+        return err == 0 ? std::nullopt : std::optional<std::string>(failure(name_, "cannot finish its cut write", err));
+    }
+    // A read never writes: it says what the next load will do, and shows
+    // the bytes that load will use.
+    PendingWrite pending = pending_write(kEnvDevice, raw);
+    std::string record = platform::path(kEnvDevice.record);
+    if (pending.state == Pending::Finish) {
+        std::copy(pending.next.begin(), pending.next.end(), raw.begin());
+        std::cerr << "cfgimage: " << name_ << ": a write was cut; the next load finishes it from " << record
+                  << ", and what it will hold is read\n";
+    } else if (pending.state != Pending::None) {
+        std::cerr << "cfgimage: " << name_ << ": the next load drops " << record
+                  << (pending.state == Pending::Stale     ? ", which the device no longer matches\n"
+                      : pending.state == Pending::Damaged ? ", incomplete or damaged\n"
+                                                          : ", not root's own or writable by others\n");
+    }
     return std::nullopt;
 }
 
@@ -206,8 +231,12 @@ std::optional<std::string> ImageFile::write(SettingsImage &image)
         return create_new(path_, raw);
     if (auto why = unusable())
         return why;
+    if (module_) {
+        int err = write_recorded(kEnvDevice, fd_.get(), raw);
+        return err == 0 ? std::nullopt : std::optional<std::string>(failure(name_, "cannot write", err));
+    }
     Copy copy;
-    if (regular_ && !module_)
+    if (regular_)
         if (auto error = copy_beside(path_, raw, copy))
             return error;
     int err = ::lseek(fd_.get(), 0, SEEK_SET) == 0 ? write_all(fd_.get(), raw.data(), raw.size()) : errno;

@@ -49,13 +49,15 @@ public:
     const std::string &name() const { return name_; }  // as messages show it
 
     // Reads exactly one raw image; the error is one line naming the file.
+    // The module's device is read as the next load will find it.
     std::optional<std::string> read(RawImage &raw);
 
     // Encodes the image (its pad zeroed) and writes it in place in one
     // write, which keeps a file's owner, mode, links and the target of a
     // link to it. A regular image file first gets a complete copy of the new
     // image beside it (removed after), so a full disk or a failing write
-    // stops before the image is touched; the module's device never. A new
+    // stops before the image is touched; the module's device is written
+    // through the record of its write, as cfgpull writes it. A new
     // file is made through a temporary file and a rename.
     std::optional<std::string> write(SettingsImage &image);
 
@@ -63,6 +65,9 @@ private:
     // Why the image can be neither read nor written, if so: it did not
     // open, or the settings lock was not had.
     std::optional<std::string> unusable() const;
+    // The module's device: a write a power cut left unfinished is settled
+    // (an edit) or reported (a read).
+    std::optional<std::string> settle(RawImage &raw);
 
     std::string path_, name_;
     platform::Fd fd_;

@@ -1,0 +1,75 @@
+// A device written in place (/dev/env, /dev/uboot) holds the module's only
+// copy of what it stores, and a power cut inside the write leaves the first
+// bytes new and the rest old. So before a device is written, the write is
+// recorded, durably, beside the account files: the device's old bytes, its
+// new bytes and a checksum. The next load under the settings lock finds the
+// record; if the device holds a tear of exactly those two (each byte the old
+// or the new one at its place), the write is finished, otherwise another
+// writer has been there since and the record is dropped.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+// A device written through a record, and the record's module path.
+struct RecordedDevice {
+    const char *path;    // "/dev/env"
+    const char *record;  // "/etc/.env.pending"
+    std::size_t size;    // bytes written from offset 0
+    const char *saved;   // the copy a factory restore keeps, or null
+};
+extern const RecordedDevice kEnvDevice, kUbootDevice;
+
+using Bytes = std::span<const std::uint8_t>;
+
+// Pure: the record file of a write of `next` over `old` (equal sizes), and
+// back; a record that is cut, too short, of another size or whose checksum
+// fails gives none.
+std::vector<std::uint8_t> encode_record(Bytes old, Bytes next);
+struct Record {
+    std::vector<std::uint8_t> old, next;
+};
+std::optional<Record> decode_record(Bytes file, std::size_t size);
+
+// Pure: whether `device` is what a write of `next` over `old` cut at any
+// byte leaves (the first bytes new, the rest old); `old` and `next`
+// themselves included.
+bool is_tear(Bytes device, Bytes old, Bytes next);
+
+// What a load found of a device's record.
+enum class Pending {
+    None,       // no record: the last write ended
+    Finish,     // a cut write: the device must take the record's new bytes
+    Stale,      // the device holds neither: another writer wrote it since
+    Damaged,    // cut while it was made (its device untouched), or damaged
+    Untrusted,  // not root's own, or others may write it: never read
+};
+struct PendingWrite {
+    Pending state = Pending::None;
+    std::vector<std::uint8_t> next;  // for Finish
+};
+// Reads the record of `device` and judges `now`, what the device holds.
+// Costs one failed open when there is none.
+PendingWrite pending_write(const RecordedDevice &device, Bytes now);
+
+// Settles a record under the settings lock, before the device is used:
+// finishes the write (and `now` takes the new bytes) or drops the record, with
+// a LOG_NOTICE line either way. 0, or the errno of a failed device write (the
+// record then stays for the next load).
+int settle_pending_write(const RecordedDevice &device, std::span<std::uint8_t> now);
+
+// Writes `next` over the device open at `fd` (read-write, at any offset)
+// through its record: the old bytes read, the record made durable, the device
+// written from offset 0 and synced, the record removed. When the record
+// cannot be made the write still goes ahead, logged at LOG_ERR: the settings
+// must reach the device. 0 or the errno of the device's read or write.
+int write_recorded(const RecordedDevice &device, int fd, Bytes next);
+
+// Keeps `bytes`, a device's content that a factory restore is about to
+// replace, durably as the device's one saved copy (the latest only): 0 or
+// an errno.
+int keep_replaced_image(const RecordedDevice &device, Bytes bytes);
