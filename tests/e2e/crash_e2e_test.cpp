@@ -7,6 +7,7 @@
 #include "sim_module.h"
 
 #include "settings/image.h"
+#include "store/record.h"
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -277,4 +278,50 @@ rm "$E/fill"; $2 -u && cp "$E/passwd" "$R/freed")";
     EXPECT_EQ(m.read("/full"), m.read("/kept"));
     EXPECT_EQ(m.read("/listing"), "fill\npasswd\nsnmp\n");
     EXPECT_NE(m.read("/freed").find(kKeptPasswd), std::string::npos) << m.read("/freed");
+}
+
+// The programs killed at their first write to a device, when the record of
+// the write is durable: whatever the power cut left of the device (a tear
+// at sampled bytes), the next boot finishes the write.
+TEST(Crash, ADeviceWriteKilledAndTornIsFinishedByTheNextBoot)
+{
+    SimModule m;
+    if (*CFG_EMULATOR != '\0' || m.run("/usr/bin/strace", {"-qq", "true"}).status != 0)
+        GTEST_SKIP() << "strace is missing, may not trace here, or would trace the emulator";
+    m.make_blank();
+    std::vector<std::uint8_t> v30 = sample_image(), v19200 = sample_image();
+    settings::set_u(v30.data(), settings::F("version"), 30);
+    settings::set_i(v19200.data(), settings::F("baudRate"), 19200);
+    const struct {
+        std::vector<std::string> cmd;
+        std::vector<std::uint8_t> image;
+        const RecordedDevice &device;
+    } cuts[] = {
+        {{bin_path("cfgpull"), "-s", "-a"}, v30, kEnvDevice},
+        {{bin_path("cfgimage"), "set", m.at("/dev/env"), "userPasswordHash[10]=$1$new$hash"}, sample_image(), kEnvDevice},
+        {{bin_path("cfgpull"), "-e"}, v19200, kUbootDevice},
+    };
+    for (const auto &c : cuts) {
+        SCOPED_TRACE(c.cmd[1]);
+        std::vector<std::uint8_t> raw(kRawImageSize);
+        encode_image(std::vector<std::uint8_t>(c.image).data(), raw.data());
+        m.write_bytes("/dev/env", raw);
+        m.write("/sim/console_baudrate", "9600\n");
+        std::vector<std::string> strace = {"-f", "-qq", "-o", "/dev/null", "-P", m.at(c.device.path).string(),
+                                           "-e", "inject=pwrite64:signal=KILL:when=1", "--"};
+        strace.insert(strace.end(), c.cmd.begin(), c.cmd.end());
+        ASSERT_GT(m.run("/usr/bin/strace", strace, -1, 60).status, 128);
+        std::vector<std::uint8_t> record = m.read_bytes(c.device.record);
+        std::optional<Record> r = decode_record(record, c.device.size);
+        ASSERT_TRUE(r);
+        for (std::size_t k : {std::size_t{0}, std::size_t{1}, r->old.size() / 3, r->old.size() - 1}) {
+            std::vector<std::uint8_t> torn = r->next;
+            std::copy(r->old.begin() + static_cast<std::ptrdiff_t>(k), r->old.end(), torn.begin() + static_cast<std::ptrdiff_t>(k));
+            m.write_bytes(c.device.path, torn);
+            m.write_bytes(c.device.record, record);
+            EXPECT_EQ(m.run("cfgpull", {"-a"}).status, 0) << k;
+            EXPECT_EQ(m.read_bytes(c.device.path), r->next) << k;
+            EXPECT_FALSE(m.exists(c.device.record)) << k;
+        }
+    }
 }
