@@ -85,7 +85,8 @@ std::vector<Scenario> scenarios(const SimModule &m)
         {"cfgpull -u", {bin_path("cfgpull"), "-u"}, "KILL", module, {"/etc/group"},
          "write,pwrite64,ftruncate,fsync,rename,renameat,renameat2,unlink,unlinkat,openat", "/etc/passwd"},
         {"cfgimage set, linked file", {cfgimage, "set", m.at("/images/env"), "rackName=R2"}, "TERM", images, {"/data/env"}},
-        {"cfgimage set, device", {cfgimage, "set", m.at("/dev/env"), "rackName=R2"}, "KILL", images, {"/dev/env"}},
+        {"cfgimage set, device", {cfgimage, "set", m.at("/dev/env"), "rackName=R2"}, "KILL", images, {"/dev/env"},
+         "pwrite64,fsync,unlinkat"},  // the record's calls and the device's
     };
 }
 
