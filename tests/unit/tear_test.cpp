@@ -133,9 +133,12 @@ TEST(Tear, EveryCutOfADeviceWriteLoadsTheOldOrTheNewBytesWhole)
             std::copy(w.old.begin() + static_cast<std::ptrdiff_t>(k), w.old.end(), torn.begin() + static_cast<std::ptrdiff_t>(k));
             m.write_bytes(w.device.path, torn);
             m.write_bytes(w.device.record, record);
-            ASSERT_EQ(load(w.device), w.next) << "cut at " << k;
-            ASSERT_EQ(m.read_bytes(w.device.path), w.next) << "cut at " << k;
-            ASSERT_FALSE(std::filesystem::exists(m.at(w.device.record))) << "cut at " << k;
+            bool whole = load(w.device) == w.next && m.read_bytes(w.device.path) == w.next &&
+                         !std::filesystem::exists(m.at(w.device.record));
+            if (!whole) {  // one report a write
+                ADD_FAILURE() << "cut at " << k << " not loaded whole";
+                break;
+            }
             ++cuts;
         }
         EXPECT_GT(cuts, w.old.size() / stride);

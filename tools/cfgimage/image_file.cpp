@@ -204,6 +204,7 @@ std::optional<std::string> ImageFile::settle(RawImage &raw)
 {
     if (settings_lock_ >= 0) {  // an edit: as a load would, before the bytes are used
         int err = settle_pending_write(kEnvDevice, raw);
+        settled_ = err == 0;
         return err == 0 ? std::nullopt : std::optional<std::string>(failure(name_, "cannot finish its cut write", err));
     }
     // A read never writes: it says what the next load will do, and shows
@@ -232,6 +233,9 @@ std::optional<std::string> ImageFile::write(SettingsImage &image)
     if (auto why = unusable())
         return why;
     if (module_) {
+        RawImage now{};
+        if (auto error = settled_ ? std::nullopt : read(now))  // new writes without reading first
+            return error;
         int err = write_recorded(kEnvDevice, fd_.get(), raw);
         return err == 0 ? std::nullopt : std::optional<std::string>(failure(name_, "cannot write", err));
     }

@@ -73,7 +73,7 @@ private:
     platform::Fd fd_;
     int open_error_ = 0;
     std::optional<std::string> lock_error_;
-    bool module_ = false, regular_ = false;
+    bool module_ = false, regular_ = false, settled_ = false;
     int settings_lock_ = -1;
 };
 
