@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+const RecordedDevice kUbootDevice{"/dev/uboot", kUbootEnvSize, ".uboot.pending", nullptr};
+
 namespace {
 
 const char kDebugLog[] = "/ramdisk/ubootmsg.log";

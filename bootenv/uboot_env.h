@@ -9,6 +9,8 @@
 // the platform's debug log /ramdisk/ubootmsg.log, never to stdout or stderr.
 #pragma once
 
+#include "store/record.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -20,6 +22,9 @@ inline constexpr std::size_t kUbootEnvSize = 1024;
 inline constexpr std::size_t kUbootEnvCrcSize = 4;                         // bytes 0-3
 inline constexpr std::size_t kUbootEnvData = kUbootEnvCrcSize;            // data area start
 inline constexpr std::size_t kUbootEnvDataSize = kUbootEnvSize - kUbootEnvData;  // 1020
+
+// /dev/uboot, written through a record of each write.
+extern const RecordedDevice kUbootDevice;
 
 // The environment used when the device's CRC does not hold: eleven entries,
 // each with its NUL, then the end mark (203 bytes).

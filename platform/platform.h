@@ -80,6 +80,10 @@ std::string root_directory();
 // False only where the simulation has no root to resolve paths in.
 bool root_known();
 
+// The module's persistent folder, which holds the account files: what must
+// outlive a power cut inside a device write is kept there too.
+inline constexpr char kPersistentFolder[] = "/etc";
+
 // The path to show for an absolute module path ("/dev/env").
 std::string path(const char *module_path);
 

@@ -114,7 +114,7 @@ bool keep_replaced_device()
         (raw[0] == 0x00 || raw[0] == 0xFF))
         return false;
     if (int err = keep_replaced_image(kEnvDevice, raw)) {
-        log_event(LOG_ERR, "NVRAM image not kept in %s: %s\n", kEnvDevice.saved, std::strerror(err));
+        log_event(LOG_ERR, "NVRAM image not kept in %s: %s\n", kEnvDevice.saved().c_str(), std::strerror(err));
         return false;
     }
     return true;
@@ -126,7 +126,7 @@ void restore_in_process(int *slot)
     build_factory_defaults();
     nvram_store(slot);
     if (kept)
-        log_event(LOG_NOTICE, "Factory Settings Restored. The replaced image is kept in %s.\n", kEnvDevice.saved);
+        log_event(LOG_NOTICE, "Factory Settings Restored. The replaced image is kept in %s.\n", kEnvDevice.saved().c_str());
     else
         log_event(LOG_NOTICE, "Factory Settings Restored.\n");
     if (is_login_allowed() == kLoginAllowedReboot) {
@@ -244,7 +244,7 @@ void factory_restore(int option, int *slot)
         return;
     }
     if (keep_replaced_device())
-        log_event(LOG_NOTICE, "Factory restore by cfgpush. The replaced image is kept in %s.\n", kEnvDevice.saved);
+        log_event(LOG_NOTICE, "Factory restore by cfgpush. The replaced image is kept in %s.\n", kEnvDevice.saved().c_str());
     env_lock_release(slot);
     platform::system("/usr/sbin/cfgpush -A");
     env_lock_acquire(slot);

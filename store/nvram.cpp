@@ -15,6 +15,7 @@
 #include <cstring>
 
 unsigned char raw_nvram_image[kRawImageSize];
+const RecordedDevice kEnvDevice{"/dev/env", kRawImageSize, ".env.pending", "env.before-restore"};
 
 namespace {
 

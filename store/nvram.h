@@ -4,6 +4,7 @@
 // is decided in settings/load.h.
 #pragma once
 
+#include "store/record.h"
 #include "store/rs.h"
 
 #include <cstddef>
@@ -12,6 +13,10 @@
 inline constexpr std::size_t kNvramBlocks = 49;
 inline constexpr std::size_t kRawImageSize = kNvramBlocks * kRsN;   // 12495
 inline constexpr std::size_t kNvramDataSize = kNvramBlocks * kRsK;  // 10927
+
+// /dev/env, written through a record of each write; a factory restore
+// keeps what it replaces as env.before-restore.
+extern const RecordedDevice kEnvDevice;
 
 // The device's bytes as the last read left them, or as the next write takes them.
 extern unsigned char raw_nvram_image[kRawImageSize];

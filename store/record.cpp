@@ -14,9 +14,6 @@
 #include <cerrno>
 #include <cstring>
 
-const RecordedDevice kEnvDevice{"/dev/env", "/etc/.env.pending", 12495, "/etc/env.before-restore"};
-const RecordedDevice kUbootDevice{"/dev/uboot", "/etc/.uboot.pending", 1024, nullptr};
-
 namespace {
 
 constexpr char kMagic[8] = {'C', 'F', 'G', 'W', 'R', 'E', 'C', '1'};
@@ -124,11 +121,21 @@ int at_module_path(const char *module_path, int (*write)(const platform::Locatio
 
 void remove_record(const RecordedDevice &device)
 {
-    if (std::optional<platform::Location> at = platform::locate(device.record))
+    if (std::optional<platform::Location> at = platform::locate(device.record().c_str()))
         ::unlinkat(at->dir, at->name.c_str(), 0);
 }
 
 } // namespace
+
+std::string RecordedDevice::record() const
+{
+    return std::string(platform::kPersistentFolder) + "/" + record_name;
+}
+
+std::string RecordedDevice::saved() const
+{
+    return std::string(platform::kPersistentFolder) + "/" + (saved_name ? saved_name : "");
+}
 
 std::vector<std::uint8_t> encode_record(Bytes old, Bytes next)
 {
@@ -165,7 +172,7 @@ bool is_tear(Bytes device, Bytes old, Bytes next)
 
 PendingWrite pending_write(const RecordedDevice &device, Bytes now)
 {
-    std::optional<platform::Location> at = platform::locate(device.record);
+    std::optional<platform::Location> at = platform::locate(device.record().c_str());
     bool trusted = false;
     std::optional<std::vector<std::uint8_t>> file =
         at ? read_record(*at, record_size(device.size) + 1, trusted) : std::nullopt;
@@ -188,13 +195,13 @@ int settle_pending_write(const RecordedDevice &device, std::span<std::uint8_t> n
     case Pending::None:
         return 0;
     case Pending::Untrusted:
-        log_event(LOG_ERR, "Write record %s dropped: not root's own, or others may write it.\n", device.record);
+        log_event(LOG_ERR, "Write record %s dropped: not root's own, or others may write it.\n", device.record().c_str());
         break;
     case Pending::Damaged:  // cut while it was written: the device was not touched yet
-        log_event(LOG_NOTICE, "Write record %s dropped: incomplete or damaged.\n", device.record);
+        log_event(LOG_NOTICE, "Write record %s dropped: incomplete or damaged.\n", device.record().c_str());
         break;
     case Pending::Stale:
-        log_event(LOG_NOTICE, "Write record %s dropped: %s has been written since.\n", device.record, device.path);
+        log_event(LOG_NOTICE, "Write record %s dropped: %s has been written since.\n", device.record().c_str(), device.path);
         break;
     case Pending::Finish:
         if (!same(now, pending.next)) {
@@ -205,7 +212,7 @@ int settle_pending_write(const RecordedDevice &device, std::span<std::uint8_t> n
             }
             std::copy(pending.next.begin(), pending.next.end(), now.begin());
         }
-        log_event(LOG_NOTICE, "Unfinished write of %s finished from %s.\n", device.path, device.record);
+        log_event(LOG_NOTICE, "Unfinished write of %s finished from %s.\n", device.path, device.record().c_str());
         break;
     }
     remove_record(device);
@@ -220,10 +227,10 @@ int write_recorded(const RecordedDevice &device, int fd, Bytes next)
         return errno;
     bool recorded = false;
     if (!same(old, next)) {  // a write of the same bytes tears nothing
-        int err = static_cast<std::size_t>(n) == old.size() ? at_module_path(device.record, write_record, encode_record(old, next))
+        int err = static_cast<std::size_t>(n) == old.size() ? at_module_path(device.record().c_str(), write_record, encode_record(old, next))
                                                             : EIO;
         if (err != 0)
-            log_event(LOG_ERR, "Writing %s without a record of the write: %s: %s\n", device.path, device.record,
+            log_event(LOG_ERR, "Writing %s without a record of the write: %s: %s\n", device.path, device.record().c_str(),
                       std::strerror(err));
         recorded = err == 0;
     }
@@ -235,5 +242,5 @@ int write_recorded(const RecordedDevice &device, int fd, Bytes next)
 
 int keep_replaced_image(const RecordedDevice &device, Bytes bytes)
 {
-    return device.saved ? at_module_path(device.saved, replace_durably, bytes) : EINVAL;
+    return device.saved_name ? at_module_path(device.saved().c_str(), replace_durably, bytes) : EINVAL;
 }

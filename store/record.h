@@ -15,14 +15,17 @@
 #include <string>
 #include <vector>
 
-// A device written through a record, and the record's module path.
+// A device written through a record; its files are kept in the platform's
+// persistent folder.
 struct RecordedDevice {
-    const char *path;    // "/dev/env"
-    const char *record;  // "/etc/.env.pending"
-    std::size_t size;    // bytes written from offset 0
-    const char *saved;   // the copy a factory restore keeps, or null
+    const char *path;         // "/dev/env"
+    std::size_t size;         // bytes written from offset 0
+    const char *record_name;  // ".env.pending"
+    const char *saved_name;   // the copy a factory restore keeps, or null
+
+    std::string record() const;  // "/etc/.env.pending"
+    std::string saved() const;
 };
-extern const RecordedDevice kEnvDevice, kUbootDevice;
 
 using Bytes = std::span<const std::uint8_t>;
 

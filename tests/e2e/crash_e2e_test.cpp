@@ -7,7 +7,7 @@
 #include "sim_module.h"
 
 #include "settings/image.h"
-#include "store/record.h"
+#include "bootenv/uboot_env.h"
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -312,17 +312,17 @@ TEST(Crash, ADeviceWriteKilledAndTornIsFinishedByTheNextBoot)
                                            "-e", "inject=pwrite64:signal=KILL:when=1", "--"};
         strace.insert(strace.end(), c.cmd.begin(), c.cmd.end());
         ASSERT_GT(m.run("/usr/bin/strace", strace, -1, 60).status, 128);
-        std::vector<std::uint8_t> record = m.read_bytes(c.device.record);
+        std::vector<std::uint8_t> record = m.read_bytes(c.device.record());
         std::optional<Record> r = decode_record(record, c.device.size);
         ASSERT_TRUE(r);
         for (std::size_t k : {std::size_t{0}, std::size_t{1}, r->old.size() / 3, r->old.size() - 1}) {
             std::vector<std::uint8_t> torn = r->next;
             std::copy(r->old.begin() + static_cast<std::ptrdiff_t>(k), r->old.end(), torn.begin() + static_cast<std::ptrdiff_t>(k));
             m.write_bytes(c.device.path, torn);
-            m.write_bytes(c.device.record, record);
+            m.write_bytes(c.device.record(), record);
             EXPECT_EQ(m.run("cfgpull", {"-a"}).status, 0) << k;
             EXPECT_EQ(m.read_bytes(c.device.path), r->next) << k;
-            EXPECT_FALSE(m.exists(c.device.record)) << k;
+            EXPECT_FALSE(m.exists(c.device.record())) << k;
         }
     }
 }

@@ -117,13 +117,13 @@ TEST(Tear, EveryCutOfADeviceWriteLoadsTheOldOrTheNewBytesWhole)
         int read_only = ::open(m.at(w.device.path).c_str(), O_RDONLY);
         EXPECT_NE(write_recorded(w.device, read_only, w.next), 0);
         ::close(read_only);
-        const Buffer record = m.read_bytes(w.device.record);
+        const Buffer record = m.read_bytes(w.device.record());
         if (&w.device == &kEnvDevice) {  // a read never writes, but tells what the next load will use
             RunResult r = m.run("cfgimage", {"check"});
             EXPECT_EQ(r.status, 0) << r.out;
             EXPECT_NE(r.err.find(": a write was cut; the next load finishes it from "), std::string::npos) << r.err;
             EXPECT_EQ(m.read_bytes(w.device.path), w.old);
-            EXPECT_EQ(m.read_bytes(w.device.record), record);
+            EXPECT_EQ(m.read_bytes(w.device.record()), record);
         }
         std::size_t cuts = 0;
         for (std::size_t k = 0; k <= w.old.size(); ++k) {
@@ -132,9 +132,9 @@ TEST(Tear, EveryCutOfADeviceWriteLoadsTheOldOrTheNewBytesWhole)
             Buffer torn = w.next;
             std::copy(w.old.begin() + static_cast<std::ptrdiff_t>(k), w.old.end(), torn.begin() + static_cast<std::ptrdiff_t>(k));
             m.write_bytes(w.device.path, torn);
-            m.write_bytes(w.device.record, record);
+            m.write_bytes(w.device.record(), record);
             bool whole = load(w.device) == w.next && m.read_bytes(w.device.path) == w.next &&
-                         !std::filesystem::exists(m.at(w.device.record));
+                         !std::filesystem::exists(m.at(w.device.record()));
             if (!whole) {  // one report a write
                 ADD_FAILURE() << "cut at " << k << " not loaded whole";
                 break;
@@ -146,11 +146,11 @@ TEST(Tear, EveryCutOfADeviceWriteLoadsTheOldOrTheNewBytesWhole)
         Buffer other = w.old;
         std::transform(other.begin(), other.end(), w.next.begin(), other.begin(), [](auto a, auto b) { return a ^ b ^ 1; });
         m.write_bytes(w.device.path, other);
-        m.write_bytes(w.device.record, record);
+        m.write_bytes(w.device.record(), record);
         EXPECT_EQ(m.read_bytes(w.device.path), other);
         load(w.device);
         EXPECT_EQ(m.read_bytes(w.device.path), other);
-        EXPECT_FALSE(std::filesystem::exists(m.at(w.device.record)));
+        EXPECT_FALSE(std::filesystem::exists(m.at(w.device.record())));
     }
     std::string log = m.read("/sim/syslog");
     EXPECT_NE(log.find("cfgtools: Unfinished write of /dev/env finished from /etc/.env.pending."), std::string::npos);

@@ -210,7 +210,7 @@ std::optional<std::string> ImageFile::settle(RawImage &raw)
     // A read never writes: it says what the next load will do, and shows
     // the bytes that load will use.
     PendingWrite pending = pending_write(kEnvDevice, raw);
-    std::string record = platform::path(kEnvDevice.record);
+    std::string record = platform::path(kEnvDevice.record().c_str());
     if (pending.state == Pending::Finish) {
         std::copy(pending.next.begin(), pending.next.end(), raw.begin());
         std::cerr << "cfgimage: " << name_ << ": a write was cut; the next load finishes it from " << record
