@@ -106,9 +106,9 @@ TEST(Tear, EveryCutOfADeviceWriteLoadsTheOldOrTheNewBytesWhole)
     SimModule m;
     ::setenv("CFGPULL_SIM_ROOT", m.root().c_str(), 1);
     m.make_blank();
-    // Slower builds take every 5th (sanitized) or 17th (emulated) cut, and
+    // Slower builds take every 25th (sanitized) or 17th (emulated) cut, and
     // every codeword boundary.
-    const std::size_t stride = *CFG_EMULATOR != '\0' ? 17 : kSanitized ? 5 : 1;
+    const std::size_t stride = *CFG_EMULATOR != '\0' ? 17 : kSanitized ? 25 : 1;
     for (const Write &w : writes()) {
         SCOPED_TRACE(w.name);
         ASSERT_NE(w.old, w.next);
