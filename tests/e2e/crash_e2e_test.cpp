@@ -324,5 +324,12 @@ TEST(Crash, ADeviceWriteKilledAndTornIsFinishedByTheNextBoot)
             EXPECT_EQ(m.read_bytes(c.device.path), r->next) << k;
             EXPECT_FALSE(m.exists(c.device.record())) << k;
         }
+        // A device that refuses the finishing write: the run fails, the record stays for the next.
+        m.write_bytes(c.device.path, r->old);
+        m.write_bytes(c.device.record(), record);
+        EXPECT_EQ(m.run("cfgpull", {"-a"}, 512).status, 255);
+        EXPECT_TRUE(m.exists(c.device.record()));
+        EXPECT_EQ(m.run("cfgpull", {"-a"}).status, 0);
+        EXPECT_EQ(m.read_bytes(c.device.path), r->next);
     }
 }
