@@ -189,6 +189,10 @@ std::string trailer(std::uint64_t new_size, std::uint64_t old_size, std::uint64_
     return std::string(lengths) + sum;
 }
 
+// Why a copy is dropped that is only damaged or stale, not suspect.
+constexpr const char *kNotWhole = "it is not whole";
+constexpr const char *kChanged = "another writer changed the file since";
+
 struct CopyLengths {
     off_t new_size = 0, old_size = 0;
 };
@@ -212,7 +216,7 @@ const char *copy_fault(int copy, CopyLengths &lengths)
         new_size > static_cast<std::uint64_t>(body) || old_size != static_cast<std::uint64_t>(body) - new_size ||
         each_piece(copy, 0, body, [&](std::string_view piece, off_t) { return sum = fnv(sum, piece), 0; }) != 0 ||
         trailer(new_size, old_size, sum) != end)
-        return "it is not whole";
+        return kNotWhole;
     lengths = {static_cast<off_t>(new_size), static_cast<off_t>(old_size)};
     return nullptr;
 }
@@ -372,7 +376,7 @@ int write_in_place(int dir, const std::string &name, int fd, std::string_view te
     if (err == 0)
         err = write_copy(dir, name, fd, text);
     if (no_room(err))  // the write over the file needs no more room than it has
-        log_event(LOG_WARNING, "%s written in place without its copy %s: %s", path, copy.c_str(), std::strerror(err));
+        log_event(LOG_ERR, "%s written in place without its copy %s: %s", path, copy.c_str(), std::strerror(err));
     else if (err != 0)
         return err;  // the file untouched
     bool copied = err == 0, restored = false;
@@ -395,10 +399,11 @@ int settle_copy(int dir, const std::string &name, int fd, const char *path)
     if (why == nullptr) {
         if (int err = tear_of(fd, c.get(), lengths, torn, whole_new))
             return err;
-        why = torn ? nullptr : "another writer changed the file since";
+        why = torn ? nullptr : kChanged;
     }
     if (why != nullptr) {
-        log_event(LOG_ERR, "%s: its copy %s dropped: %s", path, copy.c_str(), why);
+        log_event(why == kNotWhole || why == kChanged ? LOG_NOTICE : LOG_ERR, "%s: its copy %s dropped: %s", path,
+                  copy.c_str(), why);
     } else {
         if (int err = whole_new ? 0 : finish(fd, c.get(), lengths))
             return err;

@@ -91,11 +91,16 @@ std::vector<Scenario> scenarios(const SimModule &m)
         fs::remove(s.at("/group-link"));
         fs::create_hard_link(s.at("/etc/group"), s.at("/group-link"));
     };
+    auto cut = [linked](SimModule &s) {  // killed at the write over passwd, after its copy
+        linked(s);
+        traced(s, "inject=pwrite64:signal=KILL:when=1", {bin_path("cfgpull"), "-u"});
+    };
+    std::string passwd_calls = "write,pwrite64,fallocate,ftruncate,fsync,rename,renameat,renameat2,unlink,unlinkat,openat";
     std::string cfgimage = bin_path("cfgimage");
     return {
         {"cfgpull -a", {bin_path("cfgpull"), "-a"}, "KILL", module, etc},
-        {"cfgpull -u", {bin_path("cfgpull"), "-u"}, "KILL", linked, {"/etc/group"},
-         "write,pwrite64,fallocate,ftruncate,fsync,rename,renameat,renameat2,unlink,unlinkat,openat", "/etc/passwd"},
+        {"cfgpull -u", {bin_path("cfgpull"), "-u"}, "KILL", linked, {"/etc/group"}, passwd_calls, "/etc/passwd"},
+        {"cfgpull -u finishing a cut one", {bin_path("cfgpull"), "-u"}, "KILL", cut, {}, passwd_calls, "/etc/passwd"},
         {"cfgimage set, linked file", {cfgimage, "set", m.at("/images/env"), "rackName=R2"}, "TERM", images, {"/data/env"}},
         {"cfgimage set, device", {cfgimage, "set", m.at("/dev/env"), "rackName=R2"}, "KILL", images, {"/dev/env"}},
     };
