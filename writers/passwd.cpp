@@ -50,10 +50,6 @@ void add_user(const std::uint8_t *rec, const UserLayout &layout, unsigned index,
                gecos.c_str());
 }
 
-} // namespace
-
-namespace {
-
 // Reads the two service accounts' password fields a byte at a time, so that
 // a file of any length, or a line of any length, costs no more memory than
 // the fields: each kept up to one byte past kKeptLimit.
