@@ -19,11 +19,17 @@ struct KeptPasswords {
     std::optional<std::string> kstuser;
 };
 
+// A kept field longer than this, far beyond any crypt(3) hash, is written
+// "*": reading it costs no more memory than this.
+constexpr std::size_t kKeptLimit = 64 * 1024;
+
 // The two password fields from a passwd text, each from the account's
 // genuine line only: its exact name at the start of the line and its fixed
 // uid (100, 101). A forged entry that a parser would also read as the
-// account (" mlnuser_") is never taken.
+// account (" mlnuser_") is never taken. kept_passwords_of reads them from
+// an open file, a piece at a time.
 KeptPasswords kept_passwords_in(std::string_view passwd_text);
+KeptPasswords kept_passwords_of(int fd);
 
 void compose_ldapconf(const std::uint8_t *image, OutputBuffer &out);
 void compose_passwd(const std::uint8_t *image, const settings::UserLayout &layout,

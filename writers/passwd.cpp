@@ -50,28 +50,83 @@ void add_user(const std::uint8_t *rec, const UserLayout &layout, unsigned index,
                gecos.c_str());
 }
 
+// Reads the two service accounts' password fields a byte at a time, so that
+// a file of any length, or a line of any length, costs no more memory than
+// the fields: each kept up to one byte past kKeptLimit.
+class KeptScan {
+public:
+    void feed(std::string_view bytes)
+    {
+        for (char c : bytes)
+            take(c);
+    }
+    KeptPasswords done()
+    {
+        end_line();
+        return kept_;
+    }
+
+private:
+    void take(char c)
+    {
+        if (c == '\n')
+            return end_line();
+        if (c == ':' && colons_ < 2)
+            ++colons_;
+        else if (std::string &part = colons_ == 0 ? name_ : colons_ == 1 ? field_ : uid_; part.size() <= kKeptLimit)
+            part += c;
+    }
+    void end_line()
+    {
+        auto genuine = [&](std::string_view account) {
+            return name_ == account && uid_.starts_with(std::to_string(fixed_id(account)) + ":");
+        };
+        std::optional<std::string> *slot = colons_ < 2            ? nullptr
+                                           : genuine("mlnuser_") ? &kept_.mlnuser
+                                           : genuine("kstuser_") ? &kept_.kstuser
+                                                                 : nullptr;
+        if (slot != nullptr && !*slot)
+            *slot = field_;
+        name_.clear(), field_.clear(), uid_.clear();
+        colons_ = 0;
+    }
+
+    std::string name_, field_, uid_;
+    int colons_ = 0;
+    KeptPasswords kept_;
+};
+
+// The line of a service account with a kept password field: one that holds
+// a control character (a torn write's NUL) or is longer than any hash is
+// written "*" (logged), as an image hash would be.
+void add_service(const char *account, const char *rest, const std::optional<std::string> &kept, OutputBuffer &out,
+                 LogEntries &log)
+{
+    const char *why = !kept                          ? nullptr
+                      : kept->size() > kKeptLimit    ? "it is longer than any password hash"
+                      : account_field_fault(*kept) != nullptr ? "it holds a control character"
+                                                              : nullptr;
+    if (why != nullptr)
+        log.push_back({LogEntry::Event, LOG_ERR,
+                       std::string(account) + "'s kept password written to " + output(Output::Passwd).path +
+                           " as *: " + why + "\n"});
+    out.append("%s:%s%s", account, !kept ? "x" : why != nullptr ? "*" : kept->c_str(), rest);
+}
+
 } // namespace
 
 KeptPasswords kept_passwords_in(std::string_view passwd_text)
 {
-    KeptPasswords kept;
-    while (!passwd_text.empty()) {
-        std::string_view line = passwd_text.substr(0, passwd_text.find('\n'));
-        passwd_text.remove_prefix(std::min(passwd_text.size(), line.size() + 1));
-        std::size_t colon = line.find(':'), second = line.find(':', colon + 1);
-        if (colon == std::string_view::npos || second == std::string_view::npos)
-            continue;
-        std::string_view name = line.substr(0, colon), after = line.substr(second + 1);
-        auto genuine = [&](std::string_view account) {
-            return name == account && after.starts_with(std::to_string(fixed_id(account)) + ":");
-        };
-        std::optional<std::string> *slot = genuine("mlnuser_") ? &kept.mlnuser
-                                           : genuine("kstuser_") ? &kept.kstuser
-                                                                 : nullptr;
-        if (slot != nullptr && !*slot)
-            *slot = std::string(line.substr(colon + 1, second - colon - 1));
-    }
-    return kept;
+    KeptScan scan;
+    scan.feed(passwd_text);
+    return scan.done();
+}
+
+KeptPasswords kept_passwords_of(int fd)
+{
+    KeptScan scan;
+    read_pieces(fd, [&](std::string_view piece) { scan.feed(piece); });
+    return scan.done();
 }
 
 void compose_passwd(const std::uint8_t *image, const UserLayout &layout, const KeptPasswords &kept,
@@ -87,14 +142,8 @@ void compose_passwd(const std::uint8_t *image, const UserLayout &layout, const K
         else
             add_user(rec, layout, i, get_u(rec, layout.id), get_u(rec, layout.privilege), out, log);
     }
-    if (kept.mlnuser)
-        out.append("mlnuser_:%s:100:0:0,Meshlane User,:/:/bin/false\n", kept.mlnuser->c_str());
-    else
-        out.append_text("mlnuser_:x:100:0:0,Meshlane User,:/:/bin/false\n");
-    if (kept.kstuser)
-        out.append("kstuser_:%s:101:2:0,Kesslet User,:/:/bin/false\n", kept.kstuser->c_str());
-    else
-        out.append_text("kstuser_:x:101:2:0,Kesslet User,:/:/bin/false\n");
+    add_service("mlnuser_", ":100:0:0,Meshlane User,:/:/bin/false\n", kept.mlnuser, out, log);
+    add_service("kstuser_", ":101:2:0,Kesslet User,:/:/bin/false\n", kept.kstuser, out, log);
 }
 
 void write_user_settings_to_fs(void)
@@ -114,26 +163,27 @@ void write_user_settings_to_fs(void)
     // rewrite it in place too, so it is never replaced by another file.
     struct mgmt_file_lock lock_state {};
     lock_file_rw(fd, &lock_state);
-    // A run cut while writing left the text it meant to write beside the file.
-    std::optional<std::string> unfinished = unfinished_text(at->dir, at->name);
-    std::string old_text = unfinished ? *unfinished : read_whole(fd);
+    auto fail = [&](int err) {
+        errno = err;
+        std::perror(file.write_error);
+        ::close(fd);
+        cleanup_and_exit(file.write_status);
+    };
+    // A run cut while writing left its copy beside the file.
+    if (int err = settle_copy(at->dir, at->name, fd, file.path))
+        fail(err);
 
     if (choose_user_layout(settings_image, fips, true).by_hash)
         log_event(LOG_ERR, "FIPS MODE OFF but password hash is FIPS based");
     LogEntries log;
     output_buffer.clear();
-    file.compose(settings_image, {fips, kept_passwords_in(old_text)}, output_buffer, log);
+    file.compose(settings_image, {fips, kept_passwords_of(fd)}, output_buffer, log);
     emit(log);
 
-    // An unchanged file is left alone, unless a cut run left it torn.
-    if (int err = unfinished || output_buffer.text() != old_text
-                      ? write_in_place(at->dir, at->name, fd, output_buffer.text(), old_text)
-                      : 0) {
-        errno = err;
-        std::perror(file.write_error);
-        ::close(fd);
-        cleanup_and_exit(file.write_status);
-    }
+    // An unchanged file is left alone.
+    if (!holds_text(fd, output_buffer.text()))
+        if (int err = write_in_place(at->dir, at->name, fd, output_buffer.text(), file.path))
+            fail(err);
     unlock_file(fd, &lock_state);
     ::close(fd);
 }

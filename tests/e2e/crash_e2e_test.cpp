@@ -43,12 +43,23 @@ ino_t inode(const SimModule &m, const std::string &path)
 }
 
 // The sample image; `flip` damages a byte the load corrects, so that it stores the image.
-std::string raw_of(bool flip)
+std::string raw_of(bool flip, const char *enclosure = "Rack7-Encl2")
 {
     std::vector<std::uint8_t> image = sample_image(), raw(kRawImageSize);
+    settings::set_text(image.data(), settings::F("enclosureName"), enclosure);
     encode_image(image.data(), raw.data());
     raw[300] ^= flip ? 0x21 : 0;
     return {raw.begin(), raw.end()};
+}
+
+// The temporary files and copies below /etc.
+std::string leftovers(const SimModule &m)
+{
+    std::string names;
+    for (const auto &e : fs::recursive_directory_iterator(m.at("/etc")))
+        if (std::string name = e.path().filename(); name.ends_with(".tmp") || name.ends_with(".new"))
+            names += name + " ";
+    return names;
 }
 
 struct Scenario {
@@ -79,11 +90,21 @@ std::vector<Scenario> scenarios(const SimModule &m)
         s.write("/dev/env", raw_of(true));
         fs::remove(s.at("/etc/.env.pending"));
     };
+    auto linked = [module](SimModule &s) {  // group is written in place too
+        module(s);
+        fs::remove(s.at("/group-link"));
+        fs::create_hard_link(s.at("/etc/group"), s.at("/group-link"));
+    };
+    auto cut = [linked](SimModule &s) {  // killed at the write over passwd, after its copy
+        linked(s);
+        traced(s, "inject=pwrite64:signal=KILL:when=1", {bin_path("cfgpull"), "-u"});
+    };
+    std::string passwd_calls = "write,pwrite64,fallocate,ftruncate,fsync,rename,renameat,renameat2,unlink,unlinkat,openat";
     std::string cfgimage = bin_path("cfgimage");
     return {
         {"cfgpull -a", {bin_path("cfgpull"), "-a"}, "KILL", module, etc},
-        {"cfgpull -u", {bin_path("cfgpull"), "-u"}, "KILL", module, {"/etc/group"},
-         "write,pwrite64,ftruncate,fsync,rename,renameat,renameat2,unlink,unlinkat,openat", "/etc/passwd"},
+        {"cfgpull -u", {bin_path("cfgpull"), "-u"}, "KILL", linked, {"/etc/group"}, passwd_calls, "/etc/passwd"},
+        {"cfgpull -u finishing a cut one", {bin_path("cfgpull"), "-u"}, "KILL", cut, {}, passwd_calls, "/etc/passwd"},
         {"cfgimage set, linked file", {cfgimage, "set", m.at("/images/env"), "rackName=R2"}, "TERM", images, {"/data/env"}},
         {"cfgimage set, device", {cfgimage, "set", m.at("/dev/env"), "rackName=R2"}, "KILL", images, {"/dev/env"},
          "pwrite64,fsync,unlinkat"},  // the record's calls and the device's
@@ -133,6 +154,7 @@ TEST(Crash, AKillAtAnyWriteSyncOrRenameLeavesEachFileWholeOldOrNew)
                 if (!s.recovered.empty()) {
                     EXPECT_EQ(m.run(s.cmd[0], {s.cmd.begin() + 1, s.cmd.end()}).status, 0) << inject;
                     EXPECT_EQ(m.read(s.recovered), recovered) << "after " << inject;
+                    EXPECT_EQ(leftovers(m), "") << "after " << inject;
                 }
                 for (const char *dir : {"/images", "/data"})  // the link, the image: no temporary file
                     EXPECT_TRUE(*s.signal != 'T' || std::distance(fs::directory_iterator(m.at(dir)), {}) == 1) << inject;
@@ -142,9 +164,7 @@ TEST(Crash, AKillAtAnyWriteSyncOrRenameLeavesEachFileWholeOldOrNew)
     }
     // A complete run takes up what killed runs left beside the files.
     ASSERT_EQ(m.run("cfgpull", {"-a"}).status, 0);
-    for (const auto &e : fs::recursive_directory_iterator(m.at("/etc")))
-        EXPECT_FALSE(e.path().filename().string().ends_with(".tmp") || e.path().filename().string().ends_with(".new"))
-            << e.path();
+    EXPECT_EQ(leftovers(m), "");
 }
 
 // Other writers of the account files lock passwd and rewrite it in place:
@@ -213,7 +233,8 @@ TEST(Crash, AnUnchangedBootWritesNothingAndAChangedFieldOnlyItsFile)
 
 // A failure inside the write over passwd (the disk full at the reservation
 // or the write, the cut failing) puts the old text back and says so; where
-// even that fails, the copy beside it lets the next run finish the work.
+// the sync or even the putting back fails, the copy beside it lets the next
+// run finish the work.
 TEST(Crash, AFailedWriteOverPasswdLeavesItsOldTextOrItsCopy)
 {
     SimModule m;
@@ -221,14 +242,20 @@ TEST(Crash, AFailedWriteOverPasswdLeavesItsOldTextOrItsCopy)
         GTEST_SKIP() << "strace is missing, may not trace here, or would trace the emulator";
     m.write("/proc/sys/crypto/fips_enabled", "0\n");
     m.write("/dev/env", raw_of(false));
-    for (const char *fault : {"fallocate:error=ENOSPC", "pwrite64:error=ENOSPC:when=1", "ftruncate:error=EIO:when=1",
-                              "ftruncate:error=EIO"}) {
-        m.write("/etc/passwd", kKeptPasswd);  // shorter than the new text: its space is reserved
-        EXPECT_EQ(traced(m, std::string("inject=") + fault, {bin_path("cfgpull"), "-u"}), 1) << fault;
-        bool put_back = m.read("/etc/passwd") == kKeptPasswd;
-        EXPECT_NE(put_back, m.exists("/etc/.passwd.new")) << fault;
+    const struct {
+        const char *fault;
+        const std::string &old;  // shorter than the new text: its space is reserved
+        bool copy_stays;
+    } rows[] = {{"fallocate:error=ENOSPC", kKeptPasswd, false}, {"pwrite64:error=ENOSPC:when=1", kKeptPasswd, false},
+                {"ftruncate:error=EIO", kOldPasswd, false},     {"fsync:error=EIO:when=3", kKeptPasswd, true},
+                {"pwrite64:error=EIO", kKeptPasswd, true}};
+    for (const auto &row : rows) {
+        m.write("/etc/passwd", row.old);
+        EXPECT_EQ(traced(m, std::string("inject=") + row.fault, {bin_path("cfgpull"), "-u"}), 1) << row.fault;
+        EXPECT_EQ(m.exists("/etc/.passwd.new"), row.copy_stays) << row.fault;
+        EXPECT_TRUE(row.copy_stays || m.read("/etc/passwd") == row.old) << row.fault;
         EXPECT_EQ(m.run("cfgpull", {"-u"}).status, 0);
-        EXPECT_NE(m.read("/etc/passwd").find(kKeptPasswd), std::string::npos) << fault;
+        EXPECT_NE(m.read("/etc/passwd").find(kKeptPasswd), std::string::npos) << row.fault;
     }
 }
 
@@ -260,25 +287,32 @@ $2 -a; echo $? >"$R/status")");
     EXPECT_TRUE(m.read("/outside/snmpd.conf").starts_with("syslocation ")) << m.read("/outside/snmpd.conf");
 }
 
-TEST(Crash, AFullDiskKeepsTheOldPasswdAndItsKeptPasswords)
+// A full /etc: a text that needs more blocks than its file has leaves the
+// old file; one that fits in them is written in place (passwd without its
+// copy), the same-length change of a name as much as passwd's.
+TEST(Crash, AFullDiskKeepsTheOldTextOrWritesInPlace)
 {
     SimModule m;
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to mount a small tmpfs in a private mount namespace";
-    m.write("/kept", "wren:x:0:0:0,,:/:/bin/false\n" + kKeptPasswd);
-    const char script[] = R"(R=$1; E=$R/etc
-mount -t tmpfs -o size=16k tmpfs "$E" || exit 99
-cp "$R/kept" "$E/passwd" && mkdir "$E/snmp"
-dd if=/dev/zero of="$E/fill" bs=1k 2>/dev/null
-$2 -u; echo $? >"$R/status"; cp "$E/passwd" "$R/full"; ls -A "$E" >"$R/listing"
-rm "$E/fill"; $2 -u && cp "$E/passwd" "$R/freed")";
+    m.write("/long", "wren:x:0:0:0,,:/:/bin/false\nkstuser_:" + std::string(3900, 'k') + ":101:2:0,,:/:/bin/false\n");
+    m.write("/env2", raw_of(false, "Rack8-Encl2"));
+    const char script[] = R"(R=$1; E=$R/etc; fill() { dd if=/dev/zero of="$E/fill" bs=1k 2>/dev/null; }
+mount -t tmpfs -o size=32k tmpfs "$E" || exit 99
+mkdir "$E/snmp" && $2 -e && cp "$R/long" "$E/passwd" && fill
+$2 -u; echo $? >"$R/status"; cp "$E/passwd" "$R/full"
+rm "$E/fill"; $2 -u && cp "$E/passwd" "$R/freed" && sed -i 's/Default User/Default Usxr/' "$E/passwd"
+cp "$R/env2" "$R/dev/env"; fill; $2 -eu; echo $? >>"$R/status"; cp "$E/passwd" "$E/wrenconf" "$R"; ls -A "$E" >"$R/listing")";
     RunResult r = unshared(m, script);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(m.read("/status"), "1\n");
+    EXPECT_EQ(m.read("/status"), "1\n0\n");
     EXPECT_EQ(r.err, "Can't write user/passwords to system file: No space left on device\n");
-    EXPECT_EQ(m.read("/full"), m.read("/kept"));
-    EXPECT_EQ(m.read("/listing"), "fill\npasswd\nsnmp\n");
-    EXPECT_NE(m.read("/freed").find(kKeptPasswd), std::string::npos) << m.read("/freed");
+    EXPECT_EQ(m.read("/full"), m.read("/long"));
+    EXPECT_NE(m.read("/freed").find(std::string(3900, 'k')), std::string::npos) << m.read("/freed");
+    EXPECT_EQ(m.read("/passwd"), m.read("/freed"));
+    EXPECT_NE(m.read("/wrenconf").find("Rack8-Encl2"), std::string::npos) << m.read("/wrenconf");
+    EXPECT_EQ(m.read("/listing"), "fill\ngroup\npasswd\nsnmp\nwrenconf\n");
+    EXPECT_NE(m.syslog().find("/etc/passwd written in place without its copy"), std::string::npos) << m.syslog();
 }
 
 // The programs killed at their first write to a device, when the record of

@@ -1,6 +1,7 @@
 // What no written file shows whole: which user layout a run reads, the
-// enclosure-name escaping that other components of the module call, and the
-// temporary copy's name when a killed run left one behind.
+// enclosure-name escaping that other components of the module call, the
+// temporary copy's name when a killed run left one behind, and which file
+// passwd's copy may finish.
 #include "store/replace.h"
 #include "writers/compose.h"
 #include "settings/enc_name.h"
@@ -100,4 +101,28 @@ TEST(TempFile, StepsOverALeftoverUnderTheSameProcessId)
     }
     EXPECT_EQ(std::filesystem::file_size(std::string(dir) + "/env"), 3u);
     std::filesystem::remove_all(dir);
+}
+
+// passwd's copy finishes a write only over a file that write could have left:
+// each byte the old or the new text's, at a length between the two texts'
+// (a longer text grows the file as it goes) or the new one's (cut).
+TEST(Copy, AFileIsATearOfTheOldAndNewTextsOnlyAsTheWriteCouldLeaveIt)
+{
+    const struct {
+        const char *file, *old_text, *new_text;
+        bool torn;
+    } rows[] = {
+        {"abcd", "abcd", "wxyz", true},  {"wxcd", "abcd", "wxyz", true}, {"axcz", "abcd", "wxyz", true},
+        {"abqd", "abcd", "wxyz", false}, {"wx", "abcd", "wx", true},     {"wxc", "abcd", "wx", false},
+        {"wxcd", "abcd", "wx", true},    {"ab", "ab", "wxyz", true},     {"wxy", "ab", "wxyz", true},
+        {"w", "ab", "wxyz", false},      {"wxyzq", "ab", "wxyz", false}, {"", "", "", true},
+    };
+    for (const auto &r : rows) {
+        std::string_view file = r.file, old_text = r.old_text, new_text = r.new_text;
+        EXPECT_EQ(tear_length(static_cast<off_t>(file.size()), static_cast<off_t>(old_text.size()),
+                              static_cast<off_t>(new_text.size())) &&
+                      torn_piece(file, old_text, new_text),
+                  r.torn)
+            << r.file << " of " << r.old_text << " and " << r.new_text;
+    }
 }

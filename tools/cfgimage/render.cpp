@@ -87,7 +87,7 @@ KeptPasswords kept_passwords_below(const std::string &dir)
     platform::Fd fd(::open(passwd.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode))
-        return kept_passwords_in(read_whole(fd.get()));
+        return kept_passwords_of(fd.get());
     return {};
 }
 
