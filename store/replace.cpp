@@ -1,5 +1,6 @@
 #include "store/replace.h"
 
+#include "store/crc32.h"
 #include "store/log.h"
 #include "store/write_all.h"
 
@@ -169,23 +170,21 @@ int read_exactly(int fd, std::string &into, std::size_t length, off_t offset)
 }
 
 // The copy is the new text, the old text, then a trailer line naming both
-// lengths and an FNV-1a checksum of the texts and the lengths: a copy that
-// is not whole never passes for one.
+// lengths and the CRC-32 of the texts and the lengths, as a device's write
+// record has it: a copy that is not whole never passes for one.
 constexpr std::size_t kTrailerSize = 64;  // "cfgpull copy " and three 16-digit hex numbers
-constexpr std::uint64_t kFnvStart = 0xcbf29ce484222325u;
 
-std::uint64_t fnv(std::uint64_t sum, std::string_view bytes)
+std::uint64_t crc(std::uint64_t sum, std::string_view bytes)
 {
-    for (unsigned char c : bytes)
-        sum = (sum ^ c) * 0x100000001b3u;
-    return sum;
+    return crc32_update(static_cast<std::uint32_t>(sum), reinterpret_cast<const unsigned char *>(bytes.data()),
+                        bytes.size());
 }
 
 std::string trailer(std::uint64_t new_size, std::uint64_t old_size, std::uint64_t texts_sum)
 {
     char lengths[48], sum[18];
     std::snprintf(lengths, sizeof lengths, "cfgpull copy %016" PRIx64 " %016" PRIx64 " ", new_size, old_size);
-    std::snprintf(sum, sizeof sum, "%016" PRIx64 "\n", fnv(texts_sum, lengths));
+    std::snprintf(sum, sizeof sum, "%016" PRIx64 "\n", crc(texts_sum, lengths));
     return std::string(lengths) + sum;
 }
 
@@ -209,12 +208,12 @@ const char *copy_fault(int copy, CopyLengths &lengths)
     if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         return "others may write it";
     std::string end;
-    std::uint64_t new_size = 0, old_size = 0, sum = kFnvStart;
+    std::uint64_t new_size = 0, old_size = 0, sum = 0;
     off_t body = st.st_size - static_cast<off_t>(kTrailerSize);
     if (body < 0 || read_exactly(copy, end, kTrailerSize, body) != 0 ||
         std::sscanf(end.c_str(), "cfgpull copy %16" SCNx64 " %16" SCNx64, &new_size, &old_size) != 2 ||
         new_size > static_cast<std::uint64_t>(body) || old_size != static_cast<std::uint64_t>(body) - new_size ||
-        each_piece(copy, 0, body, [&](std::string_view piece, off_t) { return sum = fnv(sum, piece), 0; }) != 0 ||
+        each_piece(copy, 0, body, [&](std::string_view piece, off_t) { return sum = crc(sum, piece), 0; }) != 0 ||
         trailer(new_size, old_size, sum) != end)
         return kNotWhole;
     lengths = {static_cast<off_t>(new_size), static_cast<off_t>(old_size)};
@@ -258,13 +257,13 @@ int finish(int fd, int copy, const CopyLengths &c)
 int write_copy(int dir, const std::string &name, int fd, std::string_view text)
 {
     TempFile temp(dir, name + ".new", false);
-    std::uint64_t sum = fnv(kFnvStart, text), old_size = 0;
+    std::uint64_t sum = crc(0, text), old_size = 0;
     int err = temp.error();
     if (err == 0)
         err = temp.append(text);
     if (err == 0)
         err = each_piece(fd, 0, -1, [&](std::string_view piece, off_t) {
-            sum = fnv(sum, piece);
+            sum = crc(sum, piece);
             old_size += piece.size();
             return temp.append(piece);
         });
