@@ -162,12 +162,9 @@ std::optional<Record> decode_record(Bytes file, std::size_t size)
 
 bool is_tear(Bytes device, Bytes old, Bytes next)
 {
-    if (device.size() != old.size() || device.size() != next.size())
-        return false;
-    for (std::size_t i = 0; i < device.size(); ++i)
-        if (device[i] != old[i] && device[i] != next[i])
-            return false;
-    return true;
+    auto text = [](Bytes b) { return std::string_view(reinterpret_cast<const char *>(b.data()), b.size()); };
+    return device.size() == old.size() && device.size() == next.size() &&
+           torn_piece(text(device), text(old), text(next));
 }
 
 PendingWrite pending_write(const RecordedDevice &device, Bytes now)
