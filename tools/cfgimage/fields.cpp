@@ -1,6 +1,8 @@
 #include "tools/cfgimage/fields.h"
 
+#include "settings/image.h"
 #include "settings/layouts_old.h"
+#include "settings/migrate.h"
 #include "writers/user_table.h"
 #include "writers/values.h"
 
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace cfgimage {
@@ -325,6 +328,27 @@ void record_refusals(const std::uint8_t *before, const std::uint8_t *after, std:
             list.push_back({r.place, *why});
 }
 
+// Why the load would not keep the image's frame, if so: it refuses the
+// magic, the migration cannot bring the version to the current one, or the
+// version is newer with a magic other than "002" (which it downgrades).
+// Each ends in a factory restore that replaces every setting.
+std::optional<std::string> frame_fault(const std::uint8_t *image, bool fips_mode)
+{
+    unsigned version = settings::get_u(image, F("version"));
+    std::string current = std::to_string(settings::kCurrentVersion);
+    if (!magic_accepted(image))
+        return "magic: " + format_value(image, F("magic")) + " is not a magic the load accepts";
+    if (version > settings::kCurrentVersion && std::memcmp(image + F("magic").offset, "002", 3) != 0)
+        return "version: " + std::to_string(version) + " is above " + current +
+               " with a magic other than 303032 (\"002\"), which the load does not downgrade";
+    std::array<std::uint8_t, settings::kImageSize> copy;
+    std::copy(image, image + copy.size(), copy.begin());
+    settings::migrate_image(copy, fips_mode ? +[] { return 1; } : +[] { return 0; });
+    if (settings::get_u(copy.data(), F("version")) < settings::kCurrentVersion)
+        return "version: " + std::to_string(version) + " is one the migration cannot bring to " + current;
+    return std::nullopt;
+}
+
 // Why the text now at the place would not be written as stored; user and
 // directory group names are judged with their records.
 std::optional<std::string> text_refusal(const std::uint8_t *image, const Place &p)
@@ -509,9 +533,16 @@ std::vector<Refusal> edit_refusals(const std::uint8_t *before, const std::uint8_
                                    std::span<const Place> places, bool fips_mode, bool force)
 {
     std::vector<Refusal> list;
-    for (std::size_t k = 0; k < places.size(); ++k)
+    std::optional<std::size_t> frame_place;
+    for (std::size_t k = 0; k < places.size(); ++k) {
         if (auto why = text_refusal(after, places[k]))
             list.push_back({k, *why});
+        if (places[k].field.name == std::string_view("magic") || places[k].field.name == std::string_view("version"))
+            frame_place = k;
+    }
+    if (auto why = frame_place && !force ? frame_fault(after, fips_mode) : std::nullopt)
+        list.push_back({*frame_place, *why + ": the next boot (cfgpull -sa) would replace every setting by factory "
+                                             "defaults; refused without --force"});
     record_refusals(before, after, places, {F("ldapGroupRecords"), F("ldapGroupCount"), 0}, group_record_refusal, list);
     bool fips_before = fips_users(before, fips_mode), fips_after = fips_users(after, fips_mode);
     if (fips_before != fips_after) {  // the records are other bytes now: forced, they are the user's to check

@@ -82,11 +82,13 @@ int hex_digit(char c);
 // Why an edit from `before` to `after` that stored at `places` would not be
 // written as stored, each charged to the place that caused it: a text that
 // cfgpull would change, leave out with its record or not have its reader
-// get back; a user record the account files would leave out or write with
-// another password field (each record an edited field belongs to, and each
-// one a larger userCount brings in; one the files already leave out for the
-// same reason may still be edited); unless `force`, a change of the user
-// layout the account files read. Empty when the edit stands.
+// get back; a user record or directory group the account files would leave
+// out or write with another password field (each record an edited field
+// belongs to, and each one a larger count brings in; one the files already
+// leave out for the same reason may still be edited); unless `force`, a
+// change of the user layout the account files read, and a magic or version
+// set that the load would not keep (a factory restore at the next boot).
+// Empty when the edit stands.
 struct Refusal {
     std::size_t place;  // index into `places`
     std::string why;    // one line
