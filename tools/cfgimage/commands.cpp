@@ -45,8 +45,10 @@ constexpr CommandForm kCommands[] = {
      "other than 40, 5 the image cannot be read. Never writes.\n"
      "Without IMAGE: the module's /dev/env.\n"},
     {"get", "--force --fips", "IMAGE FIELD[INDEX]...", 2, kMany,
-     "Prints the fields' values, one a line. Array fields and user or directory group\n"
-     "record fields take an index: trapReceivers[2], userName[0], ldapGroupId[4].\n"},
+     "Prints the fields' values, one a line, in the form export writes them (a backslash\n"
+     "as \\\\, a line break or other byte outside printable ASCII as \\xHH). Array fields\n"
+     "and user or directory group record fields take an index: trapReceivers[2],\n"
+     "userName[0], ldapGroupId[4].\n"},
     {"set", "--force --fips", "IMAGE FIELD[INDEX]=VALUE...", 2, kMany,
      "Checks every value (numbers in decimal or 0x hex, texts within their width, IPv4\n"
      "and IPv6 syntax, bytes as hex digits) and refuses an edit that a configuration\n"
@@ -319,7 +321,7 @@ int get(const CommandLine &line)
         auto place = place_of(line.args[i], *d, line.fips);
         if (auto *error = std::get_if<std::string>(&place))
             return fail(*error);
-        values.push_back(format_place(d->image.data(), std::get<Place>(place)));
+        values.push_back(escape(format_place(d->image.data(), std::get<Place>(place))));
     }
     for (const std::string &v : values)
         std::cout << v << "\n";

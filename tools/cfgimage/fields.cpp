@@ -501,7 +501,9 @@ std::optional<std::string> assign(std::uint8_t *image, const Place &p, std::stri
     std::uint8_t *base = image + p.base;
     switch (p.field.type) {
     case FieldType::Text:
-        if (value.size() >= p.field.size || value.find('\0') != std::string_view::npos)
+        if (value.find('\0') != std::string_view::npos)
+            return p.name + ": a text cannot hold a NUL byte (\\x00)";
+        if (value.size() >= p.field.size)
             return p.name + ": at most " + std::to_string(p.field.size - 1) + " characters";
         settings::set_text(base, p.field, value, p.index);
         return std::nullopt;
