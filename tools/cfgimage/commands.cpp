@@ -104,7 +104,9 @@ struct OptionHelp {
 
 constexpr OptionHelp kOptionHelp[] = {
     {"--json", nullptr, "one JSON document instead of text (hidden values are null)"},
-    {"--secrets", nullptr, "also the secrets: password hashes and passwords, LCD PIN, SNMP communities"},
+    {"--secrets", nullptr,
+     "also the secrets: password hashes and passwords, LCD PIN, SNMP communities,\n"
+     "                    and user fields whose bytes hold a hash of the other user table"},
     {"--fips", nullptr, "the user table as a module in FIPS mode has it (new, migrate: the mode to assume)"},
     {"--force", nullptr,
      "work on an image with an uncorrectable codeword, another magic or another version;\n"

@@ -458,6 +458,26 @@ bool is_secret(const Field &f)
     return named_in(kSecrets, f);
 }
 
+HashBytes::HashBytes(const Layout &layout, const std::uint8_t *image)
+{
+    for (const Field &table : layout.fields)
+        for (const Field &r : records_of(layout, table))
+            for (unsigned i = 0; is_secret(r) && i < table.count && table.at(i) + r.end() <= settings::kImageSize; ++i)
+                if (std::size_t length = settings::get_text(image + table.at(i), r).size())
+                    ranges_.push_back({table.at(i) + r.offset, length});
+}
+
+bool HashBytes::overlap(std::size_t offset, std::size_t size) const
+{
+    return std::any_of(ranges_.begin(), ranges_.end(),
+                       [&](const auto &r) { return r.first < offset + size && offset < r.first + r.second; });
+}
+
+bool shows_secret(const Place &p, const HashBytes &hashes)
+{
+    return is_secret(p.field) || (p.bit == nullptr && hashes.overlap(p.base + p.field.at(p.index), p.field.size));
+}
+
 std::string format_value(const std::uint8_t *base, const Field &f, unsigned index)
 {
     switch (f.type) {

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -66,6 +67,22 @@ bool is_mask(const Field &f);
 // Password hashes, the directory service password, the LCD PIN and the
 // SNMP communities.
 bool is_secret(const Field &f);
+
+// The bytes of an image that hold the text of a password hash (up to its
+// terminator) in either user table. A secret follows its bytes: the two
+// tables lie over the same bytes and the image does not say which it
+// holds, so a field of one table may show a hash of the other.
+class HashBytes {
+public:
+    HashBytes(const Layout &layout, const std::uint8_t *image);
+    bool overlap(std::size_t offset, std::size_t size) const;
+
+private:
+    std::vector<std::pair<std::size_t, std::size_t>> ranges_;  // offset, length
+};
+
+// Whether a place of the current layout is a secret or shows any of one.
+bool shows_secret(const Place &p, const HashBytes &hashes);
 
 // The element as text: texts as stored, numbers in decimal (masks "0x.."),
 // addresses as the files write them, other bytes in hexadecimal.
