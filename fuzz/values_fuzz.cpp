@@ -1,8 +1,10 @@
 // Hostile text in every field, read back by the files' real consumers: glibc
 // must parse exactly the account records the naming rule keeps, a reader
 // that splits each line of a key=value file at its first '=' must get each
-// key once, no other key, and the stored values less their line breaks, and
-// snmpd.conf must hold no extra directive or word.
+// key once, no other key, and the stored values less their line breaks,
+// snmpd.conf must hold no extra directive or word and send traps only to a
+// stored receiver, verbatim, and no directory group may carry a fixed
+// account's id.
 //
 // Input: pieces separated by NUL bytes, in this order: userCount, five user
 // records (name, comment, hash, id, privilege), ldapGroupCount, five
@@ -138,12 +140,17 @@ void check_accounts(const Image &image, const std::vector<ComposedFile> &files)
     seen.clear();
     for (unsigned j = 0; j < std::min<unsigned>(get_u(image.data(), F("ldapGroupCount")), 5); ++j) {
         const std::uint8_t *rec = record(image.data(), F("ldapGroupRecords"), j);
-        if (std::string name(get_text(rec, Group("ldapGroupName"))); kept_name(name, false, seen))
-            directory.push_back(name + ":x:" + std::to_string(get_u(rec, Group("ldapGroupId"))) + ":" +
+        std::string name(get_text(rec, Group("ldapGroupName")));
+        unsigned id = get_u(rec, Group("ldapGroupId"));
+        if (!shares_uid(name, id) && kept_name(name, false, seen))
+            directory.push_back(name + ":x:" + std::to_string(id) + ":" +
                                 std::to_string(get_u(rec, Group("ldapGroupPrivilege"))) + ":" +
                                 cleaned(get_text(rec, Group("ldapGroupDescription"))) + ":/:/usr/bin/cli");
     }
-    FUZZ_CHECK(read_back(text_of(files, "ldapgroup"), false) == directory);
+    Lines ldapgroup = read_back(text_of(files, "ldapgroup"), false);
+    FUZZ_CHECK(ldapgroup == directory);
+    for (const std::string &entry : ldapgroup)  // no member logs in as a fixed account
+        FUZZ_CHECK(!shares_uid("", static_cast<unsigned>(std::stoul(split(entry, ':')[2]))));
 }
 
 // What a line reader must get for `key`: the stored text less its line
@@ -180,16 +187,21 @@ void check_lines(const Image &image, const std::vector<ComposedFile> &files)
 }
 
 // Six directives, then trapsink lines of a host (never read as a comment or
-// an option) and at most a community.
-void check_snmpd(const std::vector<ComposedFile> &files)
+// an option) and at most a community, each a stored receiver and its
+// community, verbatim.
+void check_snmpd(const Image &image, const std::vector<ComposedFile> &files)
 {
-    Lines lines = split(text_of(files, "snmpd"), '\n');
+    Lines lines = split(text_of(files, "snmpd"), '\n'), receivers;
+    for (unsigned k = 0; k < F("trapReceivers").count; ++k)
+        receivers.push_back("trapsink " + std::string(get_text(image.data(), F("trapReceivers"), k)) + " " +
+                            std::string(get_text(image.data(), F("trapCommunities"), k)));
     const char *heads[] = {"syslocation ", "syscontact ", "rocommunity ", "rocommunity6 ", "rwcommunity ", "rwcommunity6 "};
     FUZZ_CHECK(lines.size() >= 6 && lines.size() <= 14);
     for (std::size_t k = 0; k < lines.size(); ++k)
         FUZZ_CHECK(k < 6 ? lines[k].starts_with(heads[k])
                          : lines[k].starts_with("trapsink ") && lines[k].size() > 9 && split(lines[k], ' ').size() <= 3 &&
-                               lines[k].find_first_of("#- \t", 9) != 9 && lines[k].find('\t') == std::string::npos);
+                               lines[k].find_first_of("#- \t", 9) != 9 && lines[k].find('\t') == std::string::npos &&
+                               std::count(receivers.begin(), receivers.end(), lines[k]) > 0);
 }
 
 } // namespace
@@ -237,6 +249,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::vector<ComposedFile> files = compose_all(image.data(), users, log);
     check_accounts(image, files);
     check_lines(image, files);
-    check_snmpd(files);
+    check_snmpd(image, files);
     return 0;
 }

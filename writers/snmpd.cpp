@@ -12,14 +12,15 @@ using settings::get_text;
 
 namespace {
 
-// Said once for each value written otherwise than stored; `index` < 0 for
-// fields that are not arrays.
+// Said once for each value written otherwise than stored, or whose trapsink
+// line is left out; `index` < 0 for fields that are not arrays.
 void note(LogEntries &log, const char *field, int index, const char *what, bool written_without = true)
 {
     char name[32], text[192];
     std::snprintf(name, sizeof name, index < 0 ? "%s" : "%s[%d]", field, index);
     std::snprintf(text, sizeof text, "%s: %s %s%s\n", output(Output::SnmpdConf).path, name, what,
-                  written_without ? ", which the SNMP agent cannot read; written without" : "");
+                  written_without ? ", which the SNMP agent cannot read; written without"
+                                  : "; its trapsink line is left out");
     log.push_back({LogEntry::Event, LOG_WARNING, text});
 }
 
@@ -44,25 +45,20 @@ void compose_snmpd_conf(const std::uint8_t *image, OutputBuffer &out, LogEntries
     out.append("syslocation %s\nsyscontact %s\nrocommunity %s\nrocommunity6 %s\nrwcommunity %s\nrwcommunity6 %s\n",
                location.c_str(), contact.c_str(), ro.c_str(), ro.c_str(), rw.c_str(), rw.c_str());
     for (unsigned k = 0; k < F("trapReceivers").count; ++k) {
-        std::string_view stored = get_text(image, F("trapReceivers"), k);
-        if (stored.empty())
+        std::string_view host = get_text(image, F("trapReceivers"), k);
+        std::string_view community = get_text(image, F("trapCommunities"), k);
+        if (host.empty())
             continue;  // an empty entry names no destination
-        std::string host = writers::snmp_word(writers::one_line(stored), true);
-        std::string community = writers::one_line(get_text(image, F("trapCommunities"), k));
-        std::string word = writers::snmp_word(community, false);
-        // Without a host the community would be read as one; a first '-'
-        // is read as an option (some make the agent crash at start).
-        if (host.empty() || host.front() == '-') {
-            note(log, "trapReceivers", static_cast<int>(k),
-                 host.empty() ? "names no host the SNMP agent can read; its trapsink line is left out"
-                              : "starts with '-', which the SNMP agent reads as an option; its trapsink line is left out",
-                 false);
+        // Only as stored: a word changed to fit would name a destination,
+        // or a community, that nobody set.
+        if (const char *why = writers::snmp_word_fault(host, true)) {
+            note(log, "trapReceivers", static_cast<int>(k), why, false);
             continue;
         }
-        if (host != writers::one_line(stored))
-            note(log, "trapReceivers", static_cast<int>(k), "holds whitespace or starts with '#'");
-        if (word != community)
-            note(log, "trapCommunities", static_cast<int>(k), "holds whitespace");
-        out.append("trapsink %s %s\n", host.c_str(), word.c_str());
+        if (const char *why = writers::snmp_word_fault(community, false)) {
+            note(log, "trapCommunities", static_cast<int>(k), why, false);
+            continue;
+        }
+        out.append("trapsink %s %s\n", std::string(host).c_str(), std::string(community).c_str());
     }
 }

@@ -10,5 +10,6 @@
 // The text of the file: the six-line block, then one trapsink line for each
 // trap receiver that is set, in index order. Values are written so that the
 // agent reads them exactly; what its syntax cannot hold is written in the
-// closest form it reads, and said once in `log` (never a community).
+// closest form it reads, or for a trapsink word, its line left out, and
+// said once in `log` (never a community).
 void compose_snmpd_conf(const std::uint8_t *image, OutputBuffer &out, LogEntries &log);

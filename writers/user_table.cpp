@@ -19,15 +19,16 @@ bool has_control(std::string_view text)
     return false;
 }
 
-// Repeats count among the records kept so far; `ids`, where given, are
-// checked against the fixed accounts' from record 1 on.
+// Repeats count among the records kept so far; `ids` are checked against
+// the fixed accounts' from record `first_id` on (the Administrator is
+// written with an id of its own).
 std::vector<unsigned> accounts(const std::vector<std::string_view> &names, const std::vector<unsigned> &ids,
-                               NameUse use, const char *table, const char *file, LogEntries &log)
+                               unsigned first_id, NameUse use, const char *table, const char *file, LogEntries &log)
 {
     std::vector<unsigned> kept;
     for (unsigned i = 0; i < names.size(); ++i) {
         const char *why = account_name_fault(names[i], use);
-        if (why == nullptr && i > 0 && i < ids.size())
+        if (why == nullptr && i >= first_id)
             why = account_id_fault(names[i], ids[i]);
         for (unsigned k : kept)
             if (why == nullptr && names[k] == names[i])
@@ -156,12 +157,15 @@ std::vector<unsigned> user_accounts(const std::uint8_t *image, const UserLayout 
     std::vector<unsigned> ids;
     for (unsigned i = 0; i < count; ++i)
         ids.push_back(get_u(record(image, layout.records, i), layout.id));
-    return accounts(user_names(image, layout, count), ids, use, "user table", file, log);
+    return accounts(user_names(image, layout, count), ids, 1, use, "user table", file, log);
 }
 
 std::vector<unsigned> group_accounts(const std::uint8_t *image, unsigned count, const char *file, LogEntries &log)
 {
-    return accounts(group_names(image, count), {}, NameUse::Account, "directory group table", file, log);
+    std::vector<unsigned> ids;
+    for (unsigned j = 0; j < count; ++j)
+        ids.push_back(get_u(record(image, F("ldapGroupRecords"), j), Group("ldapGroupId")));
+    return accounts(group_names(image, count), ids, 0, NameUse::Account, "directory group table", file, log);
 }
 
 const char *account_field_fault(std::string_view text)

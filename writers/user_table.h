@@ -60,8 +60,9 @@ enum class NameUse { Account, Member };
 const char *account_name_fault(std::string_view name, NameUse use);
 
 // The fixed system accounts. A table record other than the administrator
-// that holds one's id under another name would share its uid; the table's
-// copy of a fixed account (its own name and id) does not.
+// that holds one's id under another name would share its uid, and so would
+// every member of a directory group that holds it; the table's copy of a
+// fixed account (its own name and id) does not.
 struct FixedAccount {
     std::string_view name;
     unsigned id;

@@ -69,13 +69,16 @@ std::string snmp_rest_of_line(std::string_view text)
     return std::string(s);
 }
 
-std::string snmp_word(std::string_view text, bool host)
+const char *snmp_word_fault(std::string_view text, bool host)
 {
-    std::string s;
+    if (host && text.starts_with('#'))
+        return "starts with '#', which the SNMP agent reads as a comment";
+    if (host && text.starts_with('-'))
+        return "starts with '-', which the SNMP agent reads as an option";
     for (char c : text)
-        if (!is_space(static_cast<unsigned char>(c)) && !(host && s.empty() && c == '#'))
-            s += c;
-    return s;
+        if (is_space(static_cast<unsigned char>(c)))
+            return "holds whitespace";
+    return nullptr;
 }
 
 } // namespace writers

@@ -39,11 +39,14 @@ inline std::string without_quotes(const std::uint8_t *base, settings::Field f)
 // snmpd.conf. A community is one word of the agent's syntax: double-quoted
 // with backslash escapes when it holds anything but plain printable
 // characters. A location or contact is the rest of its line, so it cannot
-// start with '#' or whitespace nor end with whitespace; a trapsink word
-// cannot hold whitespace, and a host cannot start with '#'. Those are
-// written in the closest form the agent reads.
+// start with '#' or whitespace nor end with whitespace: those are written
+// in the closest form the agent reads.
 std::string snmp_community(std::string_view text);
 std::string snmp_rest_of_line(std::string_view text);
-std::string snmp_word(std::string_view text, bool host);
+// A trapsink line's words are split at white space and never quoted, and
+// a squeezed word would send traps somewhere nobody set: why `text` cannot
+// be one as stored (white space; for a host, a first '#' or '-', which the
+// agent reads as a comment or an option), or null.
+const char *snmp_word_fault(std::string_view text, bool host);
 
 } // namespace writers

@@ -45,15 +45,20 @@ constexpr CommandForm kCommands[] = {
      "other than 40, 5 the image cannot be read. Never writes.\n"
      "Without IMAGE: the module's /dev/env.\n"},
     {"get", "--force --fips", "IMAGE FIELD[INDEX]...", 2, kMany,
-     "Prints the fields' values, one a line. Array fields and user or directory group\n"
-     "record fields take an index: trapReceivers[2], userName[0], ldapGroupId[4].\n"},
+     "Prints the fields' values, one a line, in the form export writes them (a backslash\n"
+     "as \\\\, a line break or other byte outside printable ASCII as \\xHH). Array fields\n"
+     "and user or directory group record fields take an index: trapReceivers[2],\n"
+     "userName[0], ldapGroupId[4].\n"},
     {"set", "--force --fips", "IMAGE FIELD[INDEX]=VALUE...", 2, kMany,
      "Checks every value (numbers in decimal or 0x hex, texts within their width, IPv4\n"
      "and IPv6 syntax, bytes as hex digits) and refuses an edit that a configuration\n"
-     "file would not write as stored: a text it would change, a user record it would\n"
-     "leave out or give another password field (an empty hash, a fixed account's name\n"
-     "or id, root, an all-digit name), or, without --force, a change of the user layout\n"
-     "it reads. Then it re-encodes the image and writes it in place: the module's\n"
+     "file would not write as stored: a text it would change, a user record or directory\n"
+     "group it would leave out or give another password field (an empty hash, a fixed\n"
+     "account's name or id, root, an all-digit name), or, without --force, a change of\n"
+     "the user layout it reads, and a magic or version the load would not keep (a magic\n"
+     "it refuses, a version the migration cannot bring to 40, a newer one under a magic\n"
+     "other than 002), which the next boot replaces by factory defaults. Then it\n"
+     "re-encodes the image and writes it in place: the module's\n"
      "/dev/env under the settings lock, a file under its lock after a whole copy beside\n"
      "it. Any refusal writes nothing.\n"},
     {"export", "--force --secrets --fips", "[IMAGE]", 0, 1,
@@ -69,7 +74,9 @@ constexpr CommandForm kCommands[] = {
      "them, in one write as set does; blank lines and # lines are skipped, and a setting\n"
      "FILE leaves out (a secret of an export without --secrets) keeps its value. A bad\n"
      "line writes nothing: each is told as FILE:LINE: reason. A value it changes that\n"
-     "set would refuse is refused too, unless --force.\n"},
+     "set would refuse is refused too, unless --force. export leaves out the frame;\n"
+     "magic= and version= lines edit it as set does: a magic or version the load would\n"
+     "not keep is refused unless --force.\n"},
     {"diff", "--secrets --json --fips", "IMAGE1 IMAGE2", 2, 2,
      "Prints FIELD: OLD -> NEW for each setting that differs, in export's form and layout\n"
      "order; a secret shows as (hidden) without --secrets. Exits 0 when the settings are\n"
@@ -99,11 +106,14 @@ struct OptionHelp {
 
 constexpr OptionHelp kOptionHelp[] = {
     {"--json", nullptr, "one JSON document instead of text (hidden values are null)"},
-    {"--secrets", nullptr, "also the secrets: password hashes and passwords, LCD PIN, SNMP communities"},
+    {"--secrets", nullptr,
+     "also the secrets: password hashes and passwords, LCD PIN, SNMP communities,\n"
+     "                    and user fields whose bytes hold a hash of the other user table"},
     {"--fips", nullptr, "the user table as a module in FIPS mode has it (new, migrate: the mode to assume)"},
     {"--force", nullptr,
      "work on an image with an uncorrectable codeword, another magic or another version;\n"
-     "                    set: change the user layout; new: replace an existing image"},
+     "                    set: change the user layout, store a magic or version the load would not keep;\n"
+     "                    new: replace an existing image"},
     {"--serial", "S", "the chassis serial number"},
     {"--part", "P", "the chassis part number"},
     {"--unique-id", "HEX12", "the board's unique id, 12 hexadecimal digits"},
@@ -315,7 +325,7 @@ int get(const CommandLine &line)
         auto place = place_of(line.args[i], *d, line.fips);
         if (auto *error = std::get_if<std::string>(&place))
             return fail(*error);
-        values.push_back(format_place(d->image.data(), std::get<Place>(place)));
+        values.push_back(escape(format_place(d->image.data(), std::get<Place>(place))));
     }
     for (const std::string &v : values)
         std::cout << v << "\n";

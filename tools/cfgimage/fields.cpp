@@ -1,6 +1,8 @@
 #include "tools/cfgimage/fields.h"
 
+#include "settings/image.h"
 #include "settings/layouts_old.h"
+#include "settings/migrate.h"
 #include "writers/user_table.h"
 #include "writers/values.h"
 
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace cfgimage {
@@ -195,6 +198,17 @@ std::string snmp_line(std::string_view text)
     return writers::snmp_rest_of_line(writers::one_line(text));
 }
 
+// A trapsink word is written as stored or its line is left out.
+std::string trap_host(std::string_view text)
+{
+    return writers::snmp_word_fault(text, true) ? std::string() : std::string(text);
+}
+
+std::string trap_community(std::string_view text)
+{
+    return writers::snmp_word_fault(text, false) ? std::string() : std::string(text);
+}
+
 const char kQuoteOrBreak[] = "it holds a quote character or a line break";
 const char kSnmpLine[] = "it starts with '#' or whitespace or ends with whitespace, or holds a line break";
 const char kColonOrControl[] = "it holds a colon or a control character";
@@ -205,13 +219,8 @@ constexpr TextForm kTextForms[] = {
     {"senderName", writers::unquoted, kQuoteOrBreak},
     {"syslocation", snmp_line, kSnmpLine},
     {"syscontact", snmp_line, kSnmpLine},
-    {"trapReceivers",
-     [](std::string_view t) {
-         std::string host = writers::snmp_word(t, true);
-         return host.starts_with('-') ? std::string() : host;  // its line is left out
-     },
-     "it holds whitespace or starts with '#' or '-'"},
-    {"trapCommunities", [](std::string_view t) { return writers::snmp_word(t, false); }, "it holds whitespace"},
+    {"trapReceivers", trap_host, "it holds whitespace or starts with '#' or '-'"},
+    {"trapCommunities", trap_community, "it holds whitespace"},
     {"userGecos", account_text, kColonOrControl},
     {"ldapGroupDescription", account_text, kColonOrControl},
 };
@@ -254,30 +263,53 @@ std::optional<std::string> user_record_refusal(const std::uint8_t *image, unsign
     return std::nullopt;
 }
 
-// The user records an edit touched, below the count the files walk (record
-// 0 always): each with whether the files walked it before, and the place it
-// is charged to (the last one in it, else the count's, else the first).
-struct EditedUser {
+// Why directory group record `index` would not be written to
+// /etc/ldapgroup as stored.
+std::optional<std::string> group_record_refusal(const std::uint8_t *image, unsigned index)
+{
+    const std::uint8_t *rec = settings::record(image, F("ldapGroupRecords"), index);
+    LogEntries ignored;
+    std::string_view name = settings::get_text(rec, settings::Group("ldapGroupName"));
+    if (const char *why = name_refusal(name, group_names(image, group_records_to_walk(image, ignored)), index, false))
+        return refused(settings::Group("ldapGroupName"), index, why);
+    if (const char *why = account_id_fault(name, settings::get_u(rec, settings::Group("ldapGroupId"))))
+        return refused(settings::Group("ldapGroupId"), index, why);
+    return std::nullopt;
+}
+
+// A table the account files walk: its records, its counter, and how many
+// records they walk whatever the counter says (the Administrator's).
+struct Walked {
+    Field records, counter;
+    unsigned always;
+};
+
+unsigned walked(const std::uint8_t *image, const Walked &t)
+{
+    return std::max(t.always, std::min<unsigned>(settings::get_u(image, t.counter), t.records.count));
+}
+
+// The records of a table an edit touched, below the count the files walk:
+// each with whether the files walked it before, and the place it is charged
+// to (the last one in it, else the counter's, else the first).
+struct EditedRecord {
     unsigned index;
     bool walked;
     std::size_t place;
 };
-std::vector<EditedUser> edited_users(const std::uint8_t *before, const std::uint8_t *after,
-                                     std::span<const Place> places, bool fips_mode)
+std::vector<EditedRecord> edited_records(const std::uint8_t *before, const std::uint8_t *after,
+                                         std::span<const Place> places, const Walked &t)
 {
-    const settings::UserLayout &users = settings::user_layout(fips_users(after, fips_mode));
-    LogEntries ignored;
-    unsigned was = std::max(1u, user_records_to_walk(before, users, ignored));
-    unsigned now = std::max(1u, user_records_to_walk(after, users, ignored));
+    unsigned was = walked(before, t), now = walked(after, t);
     std::size_t count_place = 0;
     for (std::size_t k = 0; k < places.size(); ++k)
-        if (places[k].field.name == std::string_view("userCount"))
+        if (places[k].field.name == std::string_view(t.counter.name))
             count_place = k;
-    std::vector<EditedUser> list;
+    std::vector<EditedRecord> list;
     for (unsigned i = 0; i < now; ++i) {
         std::optional<std::size_t> in_it;
         for (std::size_t k = 0; k < places.size(); ++k)
-            if (places[k].bit == nullptr && places[k].base == users.records.at(i))
+            if (places[k].bit == nullptr && places[k].base == t.records.at(i))
                 in_it = k;
         if (in_it || i >= was)
             list.push_back({i, i < was, in_it.value_or(count_place)});
@@ -285,37 +317,54 @@ std::vector<EditedUser> edited_users(const std::uint8_t *before, const std::uint
     return list;
 }
 
-// Which record of `table` a record field's place is in.
-unsigned record_index(const Place &p, const Field &table)
+// The refusals of the records an edit touched: a record is refused unless
+// the files already left it out for the same reason.
+template <typename Judge>
+void record_refusals(const std::uint8_t *before, const std::uint8_t *after, std::span<const Place> places,
+                     const Walked &t, Judge judge, std::vector<Refusal> &list)
 {
-    return static_cast<unsigned>((p.base - table.offset) / table.size);
+    for (const EditedRecord &r : edited_records(before, after, places, t))
+        if (auto why = judge(after, r.index); why && (!r.walked || why != judge(before, r.index)))
+            list.push_back({r.place, *why});
 }
 
-// Why the text now at the place would not be written as stored; user
-// names are judged with their records.
+// Why the load would not keep the image's frame, if so: it refuses the
+// magic, the migration cannot bring the version to the current one, or the
+// version is newer with a magic other than "002" (which it downgrades).
+// Each ends in a factory restore that replaces every setting.
+std::optional<std::string> frame_fault(const std::uint8_t *image, bool fips_mode)
+{
+    unsigned version = settings::get_u(image, F("version"));
+    std::string current = std::to_string(settings::kCurrentVersion);
+    if (!magic_accepted(image))
+        return "magic: " + format_value(image, F("magic")) + " is not a magic the load accepts";
+    if (version > settings::kCurrentVersion && std::memcmp(image + F("magic").offset, "002", 3) != 0)
+        return "version: " + std::to_string(version) + " is above " + current +
+               " with a magic other than 303032 (\"002\"), which the load does not downgrade";
+    std::array<std::uint8_t, settings::kImageSize> copy;
+    std::copy(image, image + copy.size(), copy.begin());
+    settings::migrate_image(copy, fips_mode ? +[] { return 1; } : +[] { return 0; });
+    if (settings::get_u(copy.data(), F("version")) < settings::kCurrentVersion)
+        return "version: " + std::to_string(version) + " is one the migration cannot bring to " + current;
+    return std::nullopt;
+}
+
+// Why the text now at the place would not be written as stored; user and
+// directory group names are judged with their records.
 std::optional<std::string> text_refusal(const std::uint8_t *image, const Place &p)
 {
     if (p.bit != nullptr || p.field.type != FieldType::Text)
         return std::nullopt;
     std::string_view text = settings::get_text(image + p.base, p.field, p.index);
-    if (p.field.name == std::string_view("userName"))
+    if (p.field.name == std::string_view("userName") || p.field.name == std::string_view("ldapGroupName"))
         return std::nullopt;
-    const char *why = nullptr;
-    if (p.field.name == std::string_view("ldapGroupName")) {
-        LogEntries ignored;
-        why = name_refusal(text, group_names(image, group_records_to_walk(image, ignored)),
-                           record_index(p, F("ldapGroupRecords")), false);
-    } else {
-        const TextForm *form = &kTextForms[0];
-        for (const TextForm &f : kTextForms)
-            if (f.field == p.field.name)
-                form = &f;
-        if (form->written(text) != text)
-            why = form->why;
-    }
-    if (why == nullptr)
+    const TextForm *form = &kTextForms[0];
+    for (const TextForm &f : kTextForms)
+        if (f.field == p.field.name)
+            form = &f;
+    if (form->written(text) == text)
         return std::nullopt;
-    return p.name + ": " + why + "; cfgpull would not write it as stored";
+    return p.name + ": " + form->why + "; cfgpull would not write it as stored";
 }
 
 } // namespace
@@ -409,6 +458,26 @@ bool is_secret(const Field &f)
     return named_in(kSecrets, f);
 }
 
+HashBytes::HashBytes(const Layout &layout, const std::uint8_t *image)
+{
+    for (const Field &table : layout.fields)
+        for (const Field &r : records_of(layout, table))
+            for (unsigned i = 0; is_secret(r) && i < table.count && table.at(i) + r.end() <= settings::kImageSize; ++i)
+                if (std::size_t length = settings::get_text(image + table.at(i), r).size())
+                    ranges_.push_back({table.at(i) + r.offset, length});
+}
+
+bool HashBytes::overlap(std::size_t offset, std::size_t size) const
+{
+    return std::any_of(ranges_.begin(), ranges_.end(),
+                       [&](const auto &r) { return r.first < offset + size && offset < r.first + r.second; });
+}
+
+bool shows_secret(const Place &p, const HashBytes &hashes)
+{
+    return is_secret(p.field) || (p.bit == nullptr && hashes.overlap(p.base + p.field.at(p.index), p.field.size));
+}
+
 std::string format_value(const std::uint8_t *base, const Field &f, unsigned index)
 {
     switch (f.type) {
@@ -452,7 +521,9 @@ std::optional<std::string> assign(std::uint8_t *image, const Place &p, std::stri
     std::uint8_t *base = image + p.base;
     switch (p.field.type) {
     case FieldType::Text:
-        if (value.size() >= p.field.size || value.find('\0') != std::string_view::npos)
+        if (value.find('\0') != std::string_view::npos)
+            return p.name + ": a text cannot hold a NUL byte (\\x00)";
+        if (value.size() >= p.field.size)
             return p.name + ": at most " + std::to_string(p.field.size - 1) + " characters";
         settings::set_text(base, p.field, value, p.index);
         return std::nullopt;
@@ -484,9 +555,17 @@ std::vector<Refusal> edit_refusals(const std::uint8_t *before, const std::uint8_
                                    std::span<const Place> places, bool fips_mode, bool force)
 {
     std::vector<Refusal> list;
-    for (std::size_t k = 0; k < places.size(); ++k)
+    std::optional<std::size_t> frame_place;
+    for (std::size_t k = 0; k < places.size(); ++k) {
         if (auto why = text_refusal(after, places[k]))
             list.push_back({k, *why});
+        if (places[k].field.name == std::string_view("magic") || places[k].field.name == std::string_view("version"))
+            frame_place = k;
+    }
+    if (auto why = frame_place && !force ? frame_fault(after, fips_mode) : std::nullopt)
+        list.push_back({*frame_place, *why + ": the next boot (cfgpull -sa) would replace every setting by factory "
+                                             "defaults; refused without --force"});
+    record_refusals(before, after, places, {F("ldapGroupRecords"), F("ldapGroupCount"), 0}, group_record_refusal, list);
     bool fips_before = fips_users(before, fips_mode), fips_after = fips_users(after, fips_mode);
     if (fips_before != fips_after) {  // the records are other bytes now: forced, they are the user's to check
         if (!force)
@@ -496,10 +575,11 @@ std::vector<Refusal> edit_refusals(const std::uint8_t *before, const std::uint8_
                                    " layout, where its records are other bytes; refused without --force"});
         return list;
     }
-    for (const EditedUser &u : edited_users(before, after, places, fips_mode))
-        if (auto why = user_record_refusal(after, u.index, fips_mode);
-            why && (!u.walked || why != user_record_refusal(before, u.index, fips_mode)))
-            list.push_back({u.place, *why});
+    auto user_refusal = [&](const std::uint8_t *image, unsigned index) {
+        return user_record_refusal(image, index, fips_mode);
+    };
+    record_refusals(before, after, places, {settings::user_layout(fips_after).records, F("userCount"), 1}, user_refusal,
+                    list);
     return list;
 }
 

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -67,6 +68,22 @@ bool is_mask(const Field &f);
 // SNMP communities.
 bool is_secret(const Field &f);
 
+// The bytes of an image that hold the text of a password hash (up to its
+// terminator) in either user table. A secret follows its bytes: the two
+// tables lie over the same bytes and the image does not say which it
+// holds, so a field of one table may show a hash of the other.
+class HashBytes {
+public:
+    HashBytes(const Layout &layout, const std::uint8_t *image);
+    bool overlap(std::size_t offset, std::size_t size) const;
+
+private:
+    std::vector<std::pair<std::size_t, std::size_t>> ranges_;  // offset, length
+};
+
+// Whether a place of the current layout is a secret or shows any of one.
+bool shows_secret(const Place &p, const HashBytes &hashes);
+
 // The element as text: texts as stored, numbers in decimal (masks "0x.."),
 // addresses as the files write them, other bytes in hexadecimal.
 std::string format_value(const std::uint8_t *base, const Field &f, unsigned index = 0);
@@ -82,11 +99,13 @@ int hex_digit(char c);
 // Why an edit from `before` to `after` that stored at `places` would not be
 // written as stored, each charged to the place that caused it: a text that
 // cfgpull would change, leave out with its record or not have its reader
-// get back; a user record the account files would leave out or write with
-// another password field (each record an edited field belongs to, and each
-// one a larger userCount brings in; one the files already leave out for the
-// same reason may still be edited); unless `force`, a change of the user
-// layout the account files read. Empty when the edit stands.
+// get back; a user record or directory group the account files would leave
+// out or write with another password field (each record an edited field
+// belongs to, and each one a larger count brings in; one the files already
+// leave out for the same reason may still be edited); unless `force`, a
+// change of the user layout the account files read, and a magic or version
+// set that the load would not keep (a factory restore at the next boot).
+// Empty when the edit stands.
 struct Refusal {
     std::size_t place;  // index into `places`
     std::string why;    // one line

@@ -26,11 +26,14 @@ bool is_plain_number(const Field &f)
     }
 }
 
-json value_of(const std::uint8_t *base, const Field &f, unsigned index, const ShowOptions &o)
+// Element `index` of field `f` of the record (or image) that starts at
+// byte `base` of the image.
+json value_of(const HashBytes &hashes, const std::uint8_t *image, std::size_t base, const Field &f, unsigned index,
+              const ShowOptions &o)
 {
-    if (is_secret(f) && !o.secrets)
+    if (!o.secrets && (is_secret(f) || hashes.overlap(base + f.at(index), f.size)))
         return nullptr;
-    std::string text = format_value(base, f, index);
+    std::string text = format_value(image + base, f, index);
     if (is_plain_number(f))
         return std::stoll(text);
     return text;
@@ -47,15 +50,15 @@ unsigned records_in_use(const Layout &layout, const std::uint8_t *image, const F
     return std::min<unsigned>(settings::get_u(image, *count), table.count);
 }
 
-json table_of(const Layout &layout, const std::uint8_t *image, const Field &table, const ShowOptions &o)
+json table_of(const Layout &layout, const HashBytes &hashes, const std::uint8_t *image, const Field &table,
+              const ShowOptions &o)
 {
     json rows = json::array();
     unsigned n = records_in_use(layout, image, table);
     for (unsigned i = 0; i < n; ++i) {
         json row = json::object();
-        const std::uint8_t *rec = settings::record(image, table, i);
         for (const Field &f : records_of(layout, table))
-            row[f.name] = value_of(rec, f, 0, o);
+            row[f.name] = value_of(hashes, image, table.at(i), f, 0, o);
         rows.push_back(row);
     }
     return rows;
@@ -76,18 +79,19 @@ json decode_report(const Decoded &d)
 json fields_of(const Layout &layout, const std::uint8_t *image, bool fips_table, const ShowOptions &o)
 {
     json fields = json::object();
+    HashBytes hashes(layout, image);
     std::string_view skipped = fips_table ? "userRecords" : "userRecordsFips";
     for (const Field &f : layout.fields) {
         if (f.end() > settings::kImageSize || f.name == skipped)
             continue;  // beyond the image, or the user layout not in use
         if (f.type == FieldType::Record) {
-            fields[f.name] = table_of(layout, image, f, o);
+            fields[f.name] = table_of(layout, hashes, image, f, o);
         } else if (f.count == 1) {
-            fields[f.name] = value_of(image, f, 0, o);
+            fields[f.name] = value_of(hashes, image, 0, f, 0, o);
         } else {
             json list = json::array();
             for (unsigned i = 0; i < f.count; ++i)
-                list.push_back(value_of(image, f, i, o));
+                list.push_back(value_of(hashes, image, 0, f, i, o));
             fields[f.name] = list;
         }
     }

@@ -11,7 +11,7 @@
 namespace cfgimage {
 
 struct ShowOptions {
-    bool secrets = false;  // what is_secret() names
+    bool secrets = false;  // also secrets and what shows them (see HashBytes)
     bool fips = false;     // read the user table in the FIPS layout
 };
 

@@ -37,8 +37,9 @@ struct Entry {
 std::vector<Entry> entries(const std::uint8_t *image, bool fips)
 {
     std::vector<Entry> out;
+    HashBytes hashes(current_layout(), image);
     for (const Place &p : settings_in(image, fips))
-        out.push_back({p.name, escape(format_place(image, p)), is_secret(p.field)});
+        out.push_back({p.name, escape(format_place(image, p)), shows_secret(p, hashes)});
     return out;
 }
 
@@ -238,8 +239,8 @@ std::vector<Difference> diff_settings(const std::uint8_t *old_image, const std::
         }
         new_only_until(k->second);
         next = k->second + 1;
-        if (e.value != b[k->second].value)
-            out.push_back({e.name, e.value, b[k->second].value, e.secret && !o.secrets});
+        if (e.value != b[k->second].value)  // the same name may be other bytes on each side
+            out.push_back({e.name, e.value, b[k->second].value, (e.secret || b[k->second].secret) && !o.secrets});
     }
     new_only_until(b.size());
     return out;

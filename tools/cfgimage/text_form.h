@@ -26,7 +26,7 @@ std::optional<std::string> unescape(std::string_view text);
 std::vector<Place> settings_in(const std::uint8_t *image, bool fips, bool frame = false);
 
 struct TextOptions {
-    bool secrets = false;  // include what is_secret() names
+    bool secrets = false;  // also secrets and what shows them (see HashBytes)
     bool fips = false;     // the user table as a module in FIPS mode reads it
     bool force = false;    // import: store what edit_refusals() names too
 };
