@@ -243,7 +243,7 @@ int write_uboot_env(const unsigned char *block)
         UBOOT_LOG("write_uboot_env", "Can't open /dev/uboot. %s\n", std::strerror(errno));
         end_run(-1);
     }
-    int err = write_recorded(kUbootDevice, fd, {block, kUbootEnvSize});
+    int err = write_recorded(kUbootDevice, fd, {block, kUbootEnvSize}).error;
     if (err != 0) {
         UBOOT_LOG("write_uboot_env", "Write to /dev/uboot failed. %s\n", std::strerror(err));
         ::close(fd);

@@ -95,7 +95,7 @@ void nvram_write(int *slot)
         write_failed(slot, "Can't open /dev/env", 267, errno);
     flock(fd, LOCK_EX);
     // A short write would leave a mix of old and new codewords: not a success.
-    int err = write_recorded(kEnvDevice, fd, raw_nvram_image);
+    int err = write_recorded(kEnvDevice, fd, raw_nvram_image).error;
     flock(fd, LOCK_UN);
     ::close(fd);
     if (err != 0)

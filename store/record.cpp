@@ -18,6 +18,7 @@ namespace {
 
 constexpr char kMagic[8] = {'C', 'F', 'G', 'W', 'R', 'E', 'C', '1'};
 constexpr std::size_t kWord = 4;
+constexpr std::uint8_t kErased = 0xFF;
 
 std::size_t record_size(std::size_t size)
 {
@@ -54,30 +55,36 @@ int write_device(int fd, Bytes bytes)
     return err != 0 ? err : sync_fd(fd);
 }
 
-// Up to `limit` bytes of the record file of `device`, if it is one this
-// program can have written: a regular file of root's (or this user's), that
-// no one else may write. `trusted` tells which; none when there is no file.
-std::optional<std::vector<std::uint8_t>> read_record(const platform::Location &at, std::size_t limit,
-                                                     bool &trusted)
+// Exactly `length` bytes from offset 0 of `fd`: 0, or an errno (EIO when
+// the file is shorter).
+int read_exactly(int fd, std::uint8_t *into, std::size_t length)
+{
+    std::size_t got = 0;
+    while (got < length) {
+        ssize_t n = ::pread(fd, into + got, length - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        got += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// The record at `at`, if it is one this program can have written: a regular
+// file of its own, root's (or this user's), that no one else may write; read
+// up to `limit` bytes. Finish when it was read, for its bytes to be judged.
+Pending read_record(const platform::Location &at, std::size_t limit, std::vector<std::uint8_t> &bytes)
 {
     platform::Fd fd(::openat(at.dir, at.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd)  // a link or a FIFO is no record of ours
+        return errno == ENOENT ? Pending::None : errno == EACCES ? Pending::Unreadable : Pending::Untrusted;
     struct stat st {};
-    if (!fd && errno == ENOENT)
-        return std::nullopt;
-    if (!fd) {  // a link or a FIFO is no record of ours
-        trusted = false;
-        return std::vector<std::uint8_t>{};
-    }
-    trusted = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_uid == 0 || st.st_uid == ::geteuid()) &&
-              (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-    std::vector<std::uint8_t> bytes(trusted ? limit : 0);
-    std::size_t got = 0;
-    ssize_t n = 0;
-    while (got < bytes.size() && (n = ::pread(fd.get(), bytes.data() + got, bytes.size() - got,
-                                              static_cast<off_t>(got))) > 0)
-        got += static_cast<std::size_t>(n);
-    bytes.resize(got);
-    return bytes;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+        (st.st_uid != 0 && st.st_uid != ::geteuid()) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return Pending::Untrusted;
+    bytes.resize(std::min(limit, static_cast<std::size_t>(std::max<off_t>(st.st_size, 0))));
+    return read_exactly(fd.get(), bytes.data(), bytes.size()) == 0 ? Pending::Finish : Pending::Damaged;
 }
 
 // Makes `bytes` durable under the record's name: written, synced, its folder
@@ -119,10 +126,24 @@ int at_module_path(const char *module_path, int (*write)(const platform::Locatio
     return at ? write(*at, bytes) : errno;
 }
 
+// Durably: a record that came back after a power cut could finish a write
+// over another writer's later one.
 void remove_record(const RecordedDevice &device)
 {
-    if (std::optional<platform::Location> at = platform::locate(device.record().c_str()))
-        ::unlinkat(at->dir, at->name.c_str(), 0);
+    std::optional<platform::Location> at = platform::locate(device.record().c_str());
+    if (!at || ::unlinkat(at->dir, at->name.c_str(), 0) != 0)
+        return;
+    platform::Fd dir(::openat(at->dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir)
+        sync_fd(dir.get());
+}
+
+// Writes a record's new bytes over its device, opened anew: the loads that
+// finish a write have closed or locked their own descriptor.
+int finish_write(const RecordedDevice &device, Bytes next)
+{
+    platform::Fd fd(platform::open(device.path, O_WRONLY | O_CLOEXEC));
+    return fd ? write_device(fd.get(), next) : errno;
 }
 
 } // namespace
@@ -162,22 +183,22 @@ std::optional<Record> decode_record(Bytes file, std::size_t size)
 
 bool is_tear(Bytes device, Bytes old, Bytes next)
 {
-    auto text = [](Bytes b) { return std::string_view(reinterpret_cast<const char *>(b.data()), b.size()); };
-    return device.size() == old.size() && device.size() == next.size() &&
-           torn_piece(text(device), text(old), text(next));
+    if (device.size() != old.size() || device.size() != next.size())
+        return false;
+    for (std::size_t i = 0; i < device.size(); ++i)
+        if (device[i] != old[i] && device[i] != next[i] && device[i] != kErased)
+            return false;
+    return true;
 }
 
 PendingWrite pending_write(const RecordedDevice &device, Bytes now)
 {
     std::optional<platform::Location> at = platform::locate(device.record().c_str());
-    bool trusted = false;
-    std::optional<std::vector<std::uint8_t>> file =
-        at ? read_record(*at, record_size(device.size) + 1, trusted) : std::nullopt;
-    if (!file)
-        return {};
-    std::optional<Record> record = trusted ? decode_record(*file, device.size) : std::nullopt;
-    if (!trusted)
-        return {Pending::Untrusted, {}};
+    std::vector<std::uint8_t> file;
+    Pending state = at ? read_record(*at, record_size(device.size) + 1, file) : Pending::None;
+    if (state != Pending::Finish)
+        return {state, {}};
+    std::optional<Record> record = decode_record(file, device.size);
     if (!record)
         return {Pending::Damaged, {}};
     if (!is_tear(now, record->old, record->next))
@@ -192,6 +213,7 @@ int settle_pending_write(const RecordedDevice &device, std::span<std::uint8_t> n
     case Pending::None:
         return 0;
     case Pending::Untrusted:
+    case Pending::Unreadable:
         log_event(LOG_ERR, "Write record %s dropped: not root's own, or others may write it.\n", device.record().c_str());
         break;
     case Pending::Damaged:  // cut while it was written: the device was not touched yet
@@ -201,14 +223,16 @@ int settle_pending_write(const RecordedDevice &device, std::span<std::uint8_t> n
         log_event(LOG_NOTICE, "Write record %s dropped: %s has been written since.\n", device.record().c_str(), device.path);
         break;
     case Pending::Finish:
-        if (!same(now, pending.next)) {
-            platform::Fd fd(platform::open(device.path, O_WRONLY | O_CLOEXEC));
-            if (int err = fd ? write_device(fd.get(), pending.next) : errno) {
-                log_event(LOG_ERR, "Unfinished write of %s not finished: %s\n", device.path, std::strerror(err));
-                return err;
-            }
-            std::copy(pending.next.begin(), pending.next.end(), now.begin());
+        if (same(now, pending.next)) {  // cut after the device's write, before the record went
+            log_event(LOG_NOTICE, "Write record %s dropped: %s holds its new bytes.\n", device.record().c_str(),
+                      device.path);
+            break;
         }
+        if (int err = finish_write(device, pending.next)) {
+            log_event(LOG_ERR, "Unfinished write of %s not finished: %s\n", device.path, std::strerror(err));
+            return err;
+        }
+        std::copy(pending.next.begin(), pending.next.end(), now.begin());
         log_event(LOG_NOTICE, "Unfinished write of %s finished from %s.\n", device.path, device.record().c_str());
         break;
     }
@@ -216,25 +240,26 @@ int settle_pending_write(const RecordedDevice &device, std::span<std::uint8_t> n
     return 0;
 }
 
-int write_recorded(const RecordedDevice &device, int fd, Bytes next)
+DeviceWrite write_recorded(const RecordedDevice &device, int fd, Bytes next)
 {
     std::vector<std::uint8_t> old(device.size);
-    ssize_t n = ::pread(fd, old.data(), old.size(), 0);
-    if (n < 0)
-        return errno;
+    int err = read_exactly(fd, old.data(), old.size());
     bool recorded = false;
-    if (!same(old, next)) {  // a write of the same bytes tears nothing
-        int err = static_cast<std::size_t>(n) == old.size() ? at_module_path(device.record().c_str(), write_record, encode_record(old, next))
-                                                            : EIO;
+    if (err != 0 || !same(old, next)) {  // a write of the same bytes tears nothing
+        if (err == 0)
+            err = at_module_path(device.record().c_str(), write_record, encode_record(old, next));
         if (err != 0)
-            log_event(LOG_ERR, "Writing %s without a record of the write: %s: %s\n", device.path, device.record().c_str(),
-                      std::strerror(err));
+            log_event(LOG_ERR, "Writing %s without a record of the write: %s: %s\n", device.path,
+                      device.record().c_str(), std::strerror(err));
         recorded = err == 0;
     }
-    int err = write_device(fd, next);
-    if (err == 0 && recorded)
+    DeviceWrite result{write_device(fd, next), recorded};
+    std::vector<std::uint8_t> now(device.size);
+    if (recorded && (result.error == 0 || (read_exactly(fd, now.data(), now.size()) == 0 && now == old))) {
         remove_record(device);
-    return err;
+        result.pending = false;
+    }
+    return result;
 }
 
 int keep_replaced_image(const RecordedDevice &device, Bytes bytes)

@@ -39,8 +39,8 @@ struct Record {
 std::optional<Record> decode_record(Bytes file, std::size_t size);
 
 // Pure: whether `device` is what a write of `next` over `old` cut at any
-// byte leaves (the first bytes new, the rest old); `old` and `next`
-// themselves included.
+// byte leaves: each byte the old or the new one at its place, or erased
+// (0xFF), where a flash device was cut between erasing and programming.
 bool is_tear(Bytes device, Bytes old, Bytes next);
 
 // What a load found of a device's record.
@@ -50,6 +50,7 @@ enum class Pending {
     Stale,      // the device holds neither: another writer wrote it since
     Damaged,    // cut while it was made (its device untouched), or damaged
     Untrusted,  // not root's own, or others may write it: never read
+    Unreadable, // this user may not read it (a read-only command not run as root)
 };
 struct PendingWrite {
     Pending state = Pending::None;
@@ -69,8 +70,14 @@ int settle_pending_write(const RecordedDevice &device, std::span<std::uint8_t> n
 // through its record: the old bytes read, the record made durable, the device
 // written from offset 0 and synced, the record removed. When the record
 // cannot be made the write still goes ahead, logged at LOG_ERR: the settings
-// must reach the device. 0 or the errno of the device's read or write.
-int write_recorded(const RecordedDevice &device, int fd, Bytes next);
+// must reach the device. A failed write whose device still holds its old
+// bytes drops the record: it failed whole. Otherwise the record stays
+// (`pending`), and the next load finishes the write.
+struct DeviceWrite {
+    int error = 0;  // of the device's write or sync
+    bool pending = false;
+};
+DeviceWrite write_recorded(const RecordedDevice &device, int fd, Bytes next);
 
 // Keeps `bytes`, a device's content that a factory restore is about to
 // replace, durably as the device's one saved copy (the latest only): 0 or

@@ -112,12 +112,15 @@ TEST(Tear, EveryCutOfADeviceWriteLoadsTheOldOrTheNewBytesWhole)
     for (const Write &w : writes()) {
         SCOPED_TRACE(w.name);
         ASSERT_NE(w.old, w.next);
-        // The record as the write makes it, cut before the device is touched.
+        // A write that fails before the device changed drops its record.
         m.write_bytes(w.device.path, w.old);
         int read_only = ::open(m.at(w.device.path).c_str(), O_RDONLY);
-        EXPECT_NE(write_recorded(w.device, read_only, w.next), 0);
+        DeviceWrite failed = write_recorded(w.device, read_only, w.next);
         ::close(read_only);
-        const Buffer record = m.read_bytes(w.device.record());
+        EXPECT_TRUE(failed.error != 0 && !failed.pending && !m.exists(w.device.record()));
+        // The record a write makes before it touches the device.
+        const Buffer record = encode_record(w.old, w.next);
+        m.write_bytes(w.device.record(), record);
         if (&w.device == &kEnvDevice) {  // a read never writes, but tells what the next load will use
             RunResult r = m.run("cfgimage", {"check"});
             EXPECT_EQ(r.status, 0) << r.out;
@@ -125,35 +128,50 @@ TEST(Tear, EveryCutOfADeviceWriteLoadsTheOldOrTheNewBytesWhole)
             EXPECT_EQ(m.read_bytes(w.device.path), w.old);
             EXPECT_EQ(m.read_bytes(w.device.record()), record);
         }
-        std::size_t cuts = 0;
-        for (std::size_t k = 0; k <= w.old.size(); ++k) {
-            if (k % stride != 0 && k % kRsN != 0 && k != w.old.size())
-                continue;
+        // The rest old, or erased where a flash device was cut between its
+        // erase and its programming (at codeword boundaries).
+        auto loads_whole = [&](std::size_t k, bool erased) {
             Buffer torn = w.next;
-            std::copy(w.old.begin() + static_cast<std::ptrdiff_t>(k), w.old.end(), torn.begin() + static_cast<std::ptrdiff_t>(k));
+            for (std::size_t i = k; i < torn.size(); ++i)
+                torn[i] = erased ? 0xFF : w.old[i];
             m.write_bytes(w.device.path, torn);
             m.write_bytes(w.device.record(), record);
-            bool whole = load(w.device) == w.next && m.read_bytes(w.device.path) == w.next &&
-                         !std::filesystem::exists(m.at(w.device.record()));
-            if (!whole) {  // one report a write
+            return load(w.device) == w.next && m.read_bytes(w.device.path) == w.next && !m.exists(w.device.record());
+        };
+        std::size_t cuts = 0;
+        for (std::size_t k = 0; k <= w.old.size(); ++k) {
+            bool boundary = k % kRsN == 0 || k == w.old.size();
+            if (k % stride != 0 && !boundary)
+                continue;
+            if (!loads_whole(k, false) || (boundary && !loads_whole(k, true))) {  // one report a write
                 ADD_FAILURE() << "cut at " << k << " not loaded whole";
                 break;
             }
             ++cuts;
         }
         EXPECT_GT(cuts, w.old.size() / stride);
-        // Another writer since: its bytes stand, the record goes.
-        Buffer other = w.old;
+        // Another writer since: its bytes stand, the record goes. So does a
+        // record that is cut, damaged, or that others may write.
+        Buffer other = w.old, cut(record.begin(), record.end() - 1), damaged = record;
         std::transform(other.begin(), other.end(), w.next.begin(), other.begin(), [](auto a, auto b) { return a ^ b ^ 1; });
-        m.write_bytes(w.device.path, other);
-        m.write_bytes(w.device.record(), record);
-        EXPECT_EQ(m.read_bytes(w.device.path), other);
-        load(w.device);
-        EXPECT_EQ(m.read_bytes(w.device.path), other);
-        EXPECT_FALSE(std::filesystem::exists(m.at(w.device.record())));
+        damaged[20] ^= 1;
+        const std::pair<const Buffer &, const Buffer &> dropped[] = {
+            {other, record}, {w.old, cut}, {w.old, damaged}, {w.old, record}};
+        for (const auto &[device, file] : dropped) {
+            m.write_bytes(w.device.path, device);
+            m.write_bytes(w.device.record(), file);
+            if (&device == &w.old && &file == &record)
+                std::filesystem::permissions(m.at(w.device.record()), std::filesystem::perms::others_write,
+                                             std::filesystem::perm_options::add);
+            load(w.device);
+            EXPECT_EQ(m.read_bytes(w.device.path), device);
+            EXPECT_FALSE(m.exists(w.device.record()));
+        }
     }
     std::string log = m.read("/sim/syslog");
     EXPECT_NE(log.find("cfgtools: Unfinished write of /dev/env finished from /etc/.env.pending."), std::string::npos);
-    EXPECT_NE(log.find("cfgtools: Write record /etc/.uboot.pending dropped: /dev/uboot has been written since."),
-              std::string::npos);
+    for (const char *line : {"Write record /etc/.uboot.pending dropped: /dev/uboot has been written since.",
+                             "Write record /etc/.env.pending dropped: incomplete or damaged.",
+                             "Write record /etc/.env.pending dropped: not root's own, or others may write it."})
+        EXPECT_NE(log.find(line), std::string::npos) << line;
 }

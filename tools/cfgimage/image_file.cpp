@@ -215,6 +215,9 @@ std::optional<std::string> ImageFile::settle(RawImage &raw)
         std::copy(pending.next.begin(), pending.next.end(), raw.begin());
         std::cerr << "cfgimage: " << name_ << ": a write was cut; the next load finishes it from " << record
                   << ", and what it will hold is read\n";
+    } else if (pending.state == Pending::Unreadable) {
+        std::cerr << "cfgimage: " << name_ << ": a write record is pending in " << record
+                  << ", which this user cannot read\n";
     } else if (pending.state != Pending::None) {
         std::cerr << "cfgimage: " << name_ << ": the next load drops " << record
                   << (pending.state == Pending::Stale     ? ", which the device no longer matches\n"
@@ -236,8 +239,13 @@ std::optional<std::string> ImageFile::write(SettingsImage &image)
         RawImage now{};
         if (auto error = settled_ ? std::nullopt : read(now))  // new writes without reading first
             return error;
-        int err = write_recorded(kEnvDevice, fd_.get(), raw);
-        return err == 0 ? std::nullopt : std::optional<std::string>(failure(name_, "cannot write", err));
+        DeviceWrite written = write_recorded(kEnvDevice, fd_.get(), raw);
+        if (written.error == 0)
+            return std::nullopt;
+        std::string why = failure(name_, "cannot write", written.error);
+        return written.pending ? why + "; the next load finishes the write from " +
+                                     platform::path(kEnvDevice.record().c_str())
+                               : why;
     }
     Copy copy;
     if (regular_)
