@@ -232,6 +232,14 @@ int read_uboot_env(unsigned char *block)
     return 0;
 }
 
+void settle_uboot_env()
+{
+    if (!has_record(kUbootDevice))
+        return;
+    std::array<unsigned char, kUbootEnvSize> block{};
+    read_uboot_env(block.data());  // settles before it judges the CRC
+}
+
 int write_uboot_env(const unsigned char *block)
 {
     if (block == nullptr) {

@@ -44,6 +44,11 @@ void uboot_env_use_default(unsigned char *block);
 // with status 255.
 int read_uboot_env(unsigned char *block);
 
+// Settles a write of the device that a power cut left unfinished: every
+// load does, as the device is read otherwise only when the console rate
+// changes, and a cut write leaves the boot loader with its defaults.
+void settle_uboot_env();
+
 // Writes the 1024 bytes of `block` to the device as they are (the caller has
 // stored the CRC) and returns 0. Any failure, a short write included, ends
 // the run with status 255.

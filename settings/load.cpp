@@ -1,5 +1,6 @@
 #include "settings/load.h"
 
+#include "bootenv/uboot_env.h"
 #include "settings/factory.h"
 #include "settings/migrate.h"
 #include "store/log.h"
@@ -19,6 +20,7 @@ constexpr settings::Field kVersion = settings::F("version");
 
 void nvram_load(int option, int *slot)
 {
+    settle_uboot_env();
     nvram_read(slot);
 
     DecodeResult decoded = decode_raw_image(raw_nvram_image, settings_image);

@@ -191,6 +191,13 @@ bool is_tear(Bytes device, Bytes old, Bytes next)
     return true;
 }
 
+bool has_record(const RecordedDevice &device)
+{
+    std::optional<platform::Location> at = platform::locate(device.record().c_str());
+    struct stat st {};
+    return at && ::fstatat(at->dir, at->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 PendingWrite pending_write(const RecordedDevice &device, Bytes now)
 {
     std::optional<platform::Location> at = platform::locate(device.record().c_str());

@@ -60,6 +60,9 @@ struct PendingWrite {
 // Costs one failed open when there is none.
 PendingWrite pending_write(const RecordedDevice &device, Bytes now);
 
+// Whether `device` has a record, at the cost of one look.
+bool has_record(const RecordedDevice &device);
+
 // Settles a record under the settings lock, before the device is used:
 // finishes the write (and `now` takes the new bytes) or drops the record, with
 // a LOG_NOTICE line either way. 0, or the errno of a failed device write (the
