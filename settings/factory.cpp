@@ -109,6 +109,11 @@ bool update_boot_environment(std::uint8_t *image)
 // Whether a copy was kept.
 bool keep_replaced_device()
 {
+    // Once a run: a restore through cfgpush loads again, and what cfgpush
+    // left must not take the place of the settings it replaced.
+    static bool kept = false;
+    if (kept)
+        return true;
     std::span<const std::uint8_t> raw(raw_nvram_image);
     if (std::all_of(raw.begin(), raw.end(), [&](std::uint8_t b) { return b == raw[0]; }) &&
         (raw[0] == 0x00 || raw[0] == 0xFF))
@@ -117,7 +122,7 @@ bool keep_replaced_device()
         log_event(LOG_ERR, "NVRAM image not kept in %s: %s\n", kEnvDevice.saved().c_str(), std::strerror(err));
         return false;
     }
-    return true;
+    return kept = true;
 }
 
 void restore_in_process(int *slot)

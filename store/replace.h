@@ -2,8 +2,9 @@
 // beside the old one, reaches the disk, and is renamed over it, so a crash
 // or a failed write at any point leaves the old file as it was.
 // Where a rename cannot work (a file mounted over the name, one with other
-// hard links) or must not (a file other programs lock and rewrite on its own
-// inode), the file is written in place after the same copy.
+// hard links) the file is written in place, its old bytes put back if that
+// fails; where it must not (passwd, which other programs lock and rewrite on
+// its own inode), in place after a durable copy of its old and new texts.
 #pragma once
 
 #include "platform/platform.h"

@@ -57,7 +57,7 @@ std::string leftovers(const SimModule &m)
 {
     std::string names;
     for (const auto &e : fs::recursive_directory_iterator(m.at("/etc")))
-        if (std::string name = e.path().filename(); name.ends_with(".tmp") || name.ends_with(".new"))
+        if (std::string name = e.path().filename(); name.ends_with(".tmp") || name.ends_with(".new") || name.ends_with(".pending"))
             names += name + " ";
     return names;
 }
