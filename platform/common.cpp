@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,11 @@
 #include <climits>
 #include <string_view>
 #include <vector>
+
+// The board is 32-bit: without 64-bit offsets (the build's
+// _FILE_OFFSET_BITS=64) stat, open and pread fail with EOVERFLOW on a large
+// inode number or a file over 2 GiB.
+static_assert(sizeof(off_t) == 8 && sizeof(ino_t) == 8, "build with -D_FILE_OFFSET_BITS=64");
 
 namespace platform {
 

@@ -9,8 +9,10 @@ case "${1:-test}" in
 demo) PACKAGES=$DEMO NO_RECOMMENDS=--no-install-recommends ;;
 test)
     PACKAGES="$DEMO python3 ninja-build libgtest-dev libbenchmark-dev libfec-dev u-boot-tools snmpd snmp cloc strace util-linux
-g++-s390x-linux-gnu binutils-s390x-linux-gnu qemu-user
-g++-powerpc-linux-gnu binutils-powerpc-linux-gnu mandoc valgrind hyperfine"
+qemu-user
+g++-powerpc-linux-gnu binutils-powerpc-linux-gnu mandoc valgrind hyperfine
+autoconf automake libtool"
+    # autotools: scripts/ppc32.sh builds libxcrypt from its Debian source.
     # Fuzzing (scripts/fuzz.sh): libFuzzer comes with clang's runtime.
     PACKAGES="$PACKAGES clang libclang-rt-14-dev" ;;
 *)

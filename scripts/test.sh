@@ -1,7 +1,8 @@
 #!/bin/sh
 # The whole test suite: sets up, builds and runs the tests in the normal
 # build, the AddressSanitizer + UndefinedBehaviorSanitizer build (with clang)
-# and the big-endian build; compiles everything at -O3; builds and packages
+# and the build for the board's CPU (32-bit big-endian PowerPC, under
+# qemu-ppc); compiles everything at -O3; builds and packages
 # the board flavour with the board's compiler; fuzzes each target briefly.
 # One heading and one timing per stage.
 set -e
@@ -43,8 +44,8 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DCFGPULL_WERROR=ON -DCFG
 cmake --build build/release -j "$JOBS"
 took
 
-stage "tests: s390x (big-endian, under qemu-s390x)"
-sh scripts/bigendian.sh
+stage "tests: ppc32 (the board's CPU, 32-bit big-endian, under qemu-ppc)"
+sh scripts/ppc32.sh
 took
 
 stage "build and package: the board flavour with the board's compiler"
@@ -65,22 +66,17 @@ fi
 stage "size of the suite"
 sh scripts/test_ratio.sh
 
-# Each build runs the same tests: count them once.
+# The tests of each build: the checks of the README and the manual pages run
+# in the native builds only, and the tests that need strace are skipped
+# under the emulator.
 echo
-builds=0
 total=0
-per_build=""
-for dir in build/sim build/sanitize build/s390x; do
-    n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$dir/ctest.log")
-    builds=$((builds + 1))
+summary=""
+for dir in build/sim build/sanitize build/ppc32; do
+    log=$dir/ctest.log
+    n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log")
+    skipped=$(grep -c '\*\*\*Skipped' "$log" || true)
     total=$((total + n))
-    per_build="$per_build $n"
+    summary="$summary, ${dir#build/} $n ($skipped skipped)"
 done
-set -- $per_build
-if [ "$1" = "$2" ] && [ "$2" = "$3" ]; then
-    summary="$1 tests, each in $builds builds"
-else
-    # The checks of the README and the manual pages run in the native builds only.
-    summary="$1 tests ($3 in the s390x build) in $builds builds"
-fi
-echo "tests: $summary: $total passed, 0 failed ($(( ($(date +%s) - started) / 60 )) min)"
+echo "tests:${summary#,}: $total run, 0 failed ($(( ($(date +%s) - started) / 60 )) min)"

@@ -259,6 +259,52 @@ TEST(Crash, AFailedWriteOverPasswdLeavesItsOldTextOrItsCopy)
     }
 }
 
+// One failing call on one path (strace -P), a row each: the run says what
+// failed, with its status, and the file it was writing keeps its bytes. A
+// directory whose sync after a rename fails is no success either.
+struct Injection {
+    std::vector<std::string> cmd;  // a built program and its arguments; a word starting with / is a module path
+    const char *path;              // the module path whose calls fail
+    const char *fault;             // SYSCALL:error=ERRNO
+    int status;
+    const char *says;              // on either stream
+    const char *kept = "";         // a module path that keeps its bytes
+};
+
+TEST(Crash, EachInjectedFailureIsReportedWithItsStatus)
+{
+    SimModule m;
+    if (*CFG_EMULATOR != '\0' || m.run("/usr/bin/strace", {"-qq", "true"}).status != 0)
+        GTEST_SKIP() << "strace is missing, may not trace here, or would trace the emulator";
+    const char sync[] = "Can't sync the directories of the configuration files: Input/output error",
+               wrenconf[] = "Can't write enclosure configuration file: Input/output error";
+    const std::vector<Injection> rows = {
+        {{"cfgpull", "-e"}, "/etc", "fsync:error=EIO", 1, sync},
+        {{"cfgpull", "-e"}, "/etc/.wrenconf.tmp", "fsync:error=EIO", 1, wrenconf, "/etc/wrenconf"},
+        {{"cfgpull", "-e"}, "/etc", "renameat:error=EIO", 1, wrenconf, "/etc/wrenconf"},
+        {{"cfgpull", "-e"}, "/dev/env", "read:error=EIO", 1, "Error reading from NVRAM", "/etc/wrenconf"},
+        {{"cfgpull", "-A"}, "/dev/env", "pwrite64:error=EIO", 255, "Write to /dev/env failed", "/dev/env"},
+        {{"cfgimage", "new", "/ramdisk/new.bin"}, "/ramdisk", "fsync:error=EIO", 1, "cannot write: Input/output error"},
+    };
+    m.make_blank();
+    ASSERT_EQ(m.run("cfgpull", {"-a"}).status, 0);
+    for (const Injection &row : rows) {
+        SCOPED_TRACE(row.cmd[1] + " " + row.path + " " + row.fault);
+        // A new rack name, so that the files have something to write.
+        std::string rack = "rackName=R" + std::to_string(&row - &rows[0]);
+        ASSERT_EQ(m.run("cfgimage", {"set", m.at("/dev/env"), rack}).status, 0);
+        std::string kept = *row.kept ? m.read(row.kept) : "";
+        std::vector<std::string> args = {"-f", "-qq", "-o", "/dev/null", "-P", m.at(row.path),
+                                         "-e", std::string("inject=") + row.fault, "--", bin_path(row.cmd[0])};
+        for (auto word = row.cmd.begin() + 1; word != row.cmd.end(); ++word)
+            args.push_back(word->starts_with('/') ? m.at(*word).string() : *word);
+        RunResult r = m.run("/usr/bin/strace", args, -1, 60, {"ASAN_OPTIONS=detect_leaks=0"});  // LSan cannot trace
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_NE((r.out + r.err).find(row.says), std::string::npos) << r.out << r.err;
+        EXPECT_EQ(*row.kept ? m.read(row.kept) : "", kept);
+    }
+}
+
 // A script run as root in a private mount namespace, with the module's root
 // and the cfgpull command as $1 and $2.
 RunResult unshared(const SimModule &m, const char *script)

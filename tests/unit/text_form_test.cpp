@@ -56,7 +56,7 @@ const char *const kBadLines[] = {"rackName=0123456789012345678901234567890123", 
 TEST(TextForm, RoundTripOverRandomImages)
 {
     std::mt19937 rng(23);
-    for (int n = 0; n < 200; ++n) {
+    for (int n = 0; n < (CFG_SLOW_BUILD ? 50 : 200); ++n) {
         bool fips = rng() % 4 == 0, fips_hash = rng() % 2 == 0;
         SettingsImage a = random_image(rng, fips, fips_hash), b = random_image(rng, fips, rng() % 2 == 0);
         const TextOptions all{true, fips, true};

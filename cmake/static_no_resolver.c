@@ -1,4 +1,4 @@
-/* Linked into the static s390x test executables only. googletest's result
+/* Linked into the static cross-built test executables only. googletest's result
    streaming (never used here) refers to getaddrinfo, and glibc warns at every
    static link that pulls its resolver in. Defining the pair here keeps
    glibc's out of the link, and its warning with it. */
