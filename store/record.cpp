@@ -37,38 +37,14 @@ std::uint32_t get_word(const std::uint8_t *p)
            static_cast<std::uint32_t>(p[2]) << 8 | p[3];
 }
 
-bool same(Bytes a, Bytes b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end());
-}
-
-// Some devices and file systems cannot sync; what they hold is as durable
-// as it gets.
-int sync_fd(int fd)
-{
-    return ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS ? errno : 0;
-}
-
+// From offset 0, synced; a device that cannot sync holds the bytes as
+// durably as it gets.
 int write_device(int fd, Bytes bytes)
 {
     int err = pwrite_all(fd, bytes.data(), bytes.size(), 0);
-    return err != 0 ? err : sync_fd(fd);
-}
-
-// Exactly `length` bytes from offset 0 of `fd`: 0, or an errno (EIO when
-// the file is shorter).
-int read_exactly(int fd, std::uint8_t *into, std::size_t length)
-{
-    std::size_t got = 0;
-    while (got < length) {
-        ssize_t n = ::pread(fd, into + got, length - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        got += static_cast<std::size_t>(n);
-    }
-    return 0;
+    if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
+        err = errno;
+    return err;
 }
 
 // The record at `at`, if it is one this program can have written: a regular
@@ -84,7 +60,7 @@ Pending read_record(const platform::Location &at, std::size_t limit, std::vector
         (st.st_uid != 0 && st.st_uid != ::geteuid()) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         return Pending::Untrusted;
     bytes.resize(std::min(limit, static_cast<std::size_t>(std::max<off_t>(st.st_size, 0))));
-    return read_exactly(fd.get(), bytes.data(), bytes.size()) == 0 ? Pending::Finish : Pending::Damaged;
+    return pread_all(fd.get(), bytes.data(), bytes.size(), 0) == 0 ? Pending::Finish : Pending::Damaged;
 }
 
 // Makes `bytes` durable under the record's name: written, synced, its folder
@@ -97,33 +73,11 @@ int write_record(const platform::Location &at, Bytes bytes)
     int err = fd ? pwrite_all(fd.get(), bytes.data(), bytes.size(), 0) : errno;
     if (err == 0 && ::fsync(fd.get()) != 0)
         err = errno;
-    platform::Fd dir(err == 0 ? ::openat(at.dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
     if (err == 0)
-        err = dir ? sync_fd(dir.get()) : errno;
+        err = sync_directory(at.dir);
     if (err != 0 && fd)
         ::unlinkat(at.dir, at.name.c_str(), 0);
     return err;
-}
-
-// The copy a restore keeps has no checksum: it replaces the last one by a rename.
-int replace_durably(const platform::Location &at, Bytes bytes)
-{
-    TempFile temp(at.dir, at.name, false);
-    int err = temp.error();
-    if (err == 0)
-        err = temp.fill({reinterpret_cast<const char *>(bytes.data()), bytes.size()}, 0600, nullptr);
-    if (err == 0)
-        err = temp.rename_over(at.name);
-    if (err != 0)
-        return err;
-    platform::Fd dir(::openat(at.dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return dir ? sync_fd(dir.get()) : errno;
-}
-
-int at_module_path(const char *module_path, int (*write)(const platform::Location &, Bytes), Bytes bytes)
-{
-    std::optional<platform::Location> at = platform::locate(module_path);
-    return at ? write(*at, bytes) : errno;
 }
 
 // Durably: a record that came back after a power cut could finish a write
@@ -131,11 +85,8 @@ int at_module_path(const char *module_path, int (*write)(const platform::Locatio
 void remove_record(const RecordedDevice &device)
 {
     std::optional<platform::Location> at = platform::locate(device.record().c_str());
-    if (!at || ::unlinkat(at->dir, at->name.c_str(), 0) != 0)
-        return;
-    platform::Fd dir(::openat(at->dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir)
-        sync_fd(dir.get());
+    if (at && ::unlinkat(at->dir, at->name.c_str(), 0) == 0)
+        sync_directory(at->dir);
 }
 
 // Writes a record's new bytes over its device, opened anew: the loads that
@@ -230,7 +181,7 @@ int settle_pending_write(const RecordedDevice &device, std::span<std::uint8_t> n
         log_event(LOG_NOTICE, "Write record %s dropped: %s has been written since.\n", device.record().c_str(), device.path);
         break;
     case Pending::Finish:
-        if (same(now, pending.next)) {  // cut after the device's write, before the record went
+        if (std::ranges::equal(now, pending.next)) {  // cut after the device's write, before the record went
             log_event(LOG_NOTICE, "Write record %s dropped: %s holds its new bytes.\n", device.record().c_str(),
                       device.path);
             break;
@@ -250,11 +201,12 @@ int settle_pending_write(const RecordedDevice &device, std::span<std::uint8_t> n
 DeviceWrite write_recorded(const RecordedDevice &device, int fd, Bytes next)
 {
     std::vector<std::uint8_t> old(device.size);
-    int err = read_exactly(fd, old.data(), old.size());
+    int err = pread_all(fd, old.data(), old.size(), 0);
     bool recorded = false;
-    if (err != 0 || !same(old, next)) {  // a write of the same bytes tears nothing
+    if (err != 0 || !std::ranges::equal(old, next)) {  // a write of the same bytes tears nothing
+        std::optional<platform::Location> at = platform::locate(device.record().c_str());
         if (err == 0)
-            err = at_module_path(device.record().c_str(), write_record, encode_record(old, next));
+            err = at ? write_record(*at, encode_record(old, next)) : errno;
         if (err != 0)
             log_event(LOG_ERR, "Writing %s without a record of the write: %s: %s\n", device.path,
                       device.record().c_str(), std::strerror(err));
@@ -262,7 +214,7 @@ DeviceWrite write_recorded(const RecordedDevice &device, int fd, Bytes next)
     }
     DeviceWrite result{write_device(fd, next), recorded};
     std::vector<std::uint8_t> now(device.size);
-    if (recorded && (result.error == 0 || (read_exactly(fd, now.data(), now.size()) == 0 && now == old))) {
+    if (recorded && (result.error == 0 || (pread_all(fd, now.data(), now.size(), 0) == 0 && now == old))) {
         remove_record(device);
         result.pending = false;
     }
@@ -271,5 +223,10 @@ DeviceWrite write_recorded(const RecordedDevice &device, int fd, Bytes next)
 
 int keep_replaced_image(const RecordedDevice &device, Bytes bytes)
 {
-    return device.saved_name ? at_module_path(device.saved().c_str(), replace_durably, bytes) : EINVAL;
+    if (device.saved_name == nullptr)
+        return EINVAL;
+    // Synced at once, not at the run's end: a restore reboots the module.
+    std::optional<ReplaceFailure> failed = replace_file(
+        device.saved().c_str(), {reinterpret_cast<const char *>(bytes.data()), bytes.size()}, 0600);
+    return failed ? failed->error : sync_changed_directories();
 }

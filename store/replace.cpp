@@ -82,11 +82,6 @@ int sync_open_directory(int fd)
     return ::fsync(fd) != 0 && errno != EINVAL ? errno : 0;
 }
 
-int sync_directory(int dir)
-{
-    platform::Fd d(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return d ? sync_open_directory(d.get()) : errno;
-}
 
 // Keeps `dir` for sync_changed_directories, once.
 int defer_sync(int dir)
@@ -162,11 +157,8 @@ int each_piece(int fd, off_t from, off_t length, const std::function<int(std::st
 // Exactly `length` bytes at `offset` into `into`: 0 or an errno.
 int read_exactly(int fd, std::string &into, std::size_t length, off_t offset)
 {
-    into.clear();
-    return each_piece(fd, offset, static_cast<off_t>(length), [&](std::string_view piece, off_t) {
-        into += piece;
-        return 0;
-    });
+    into.resize(length);
+    return pread_all(fd, into.data(), length, offset);
 }
 
 // The copy is the new text, the old text, then a trailer line naming both
@@ -410,6 +402,12 @@ int settle_copy(int dir, const std::string &name, int fd, const char *path)
     }
     ::unlinkat(dir, copy.c_str(), 0);
     return 0;
+}
+
+int sync_directory(int dir)
+{
+    platform::Fd d(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return d ? sync_open_directory(d.get()) : errno;
 }
 
 int sync_changed_directories()

@@ -100,6 +100,10 @@ bool torn_piece(std::string_view file, std::string_view old_text, std::string_vi
 std::optional<ReplaceFailure> replace_in(int dir, const std::string &name, std::string_view text, mode_t mode,
                                          bool unique_temp);
 
+// Syncs the directory `dir` (any descriptor of it, O_PATH included), so
+// that its names reach the disk: 0 or an errno.
+int sync_directory(int dir);
+
 // Syncs each directory a rename changed since the last call, once: a run
 // calls it before it reports success. 0 or the first errno.
 int sync_changed_directories();

@@ -27,3 +27,19 @@ int pwrite_all(int fd, const void *data, std::size_t length, off_t offset)
     }
     return 0;
 }
+
+int pread_all(int fd, void *data, std::size_t length, off_t offset)
+{
+    char *p = static_cast<char *>(data);
+    while (length > 0) {
+        ssize_t n = ::pread(fd, p, length, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        p += n;
+        length -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return 0;
+}
