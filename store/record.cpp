@@ -47,20 +47,12 @@ int write_device(int fd, Bytes bytes)
     return err;
 }
 
-// The record at `at`, if it is one this program can have written: a regular
-// file of its own, root's (or this user's), that no one else may write; read
-// up to `limit` bytes. Finish when it was read, for its bytes to be judged.
-Pending read_record(const platform::Location &at, std::size_t limit, std::vector<std::uint8_t> &bytes)
+// Whether the open record is one this program can have written: a regular
+// file of its own, root's (or this user's), that no one else may write.
+bool own_record(const struct stat &st)
 {
-    platform::Fd fd(::openat(at.dir, at.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!fd)  // a link or a FIFO is no record of ours
-        return errno == ENOENT ? Pending::None : errno == EACCES ? Pending::Unreadable : Pending::Untrusted;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
-        (st.st_uid != 0 && st.st_uid != ::geteuid()) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-        return Pending::Untrusted;
-    bytes.resize(std::min(limit, static_cast<std::size_t>(std::max<off_t>(st.st_size, 0))));
-    return pread_all(fd.get(), bytes.data(), bytes.size(), 0) == 0 ? Pending::Finish : Pending::Damaged;
+    return S_ISREG(st.st_mode) && st.st_nlink == 1 && (st.st_uid == 0 || st.st_uid == ::geteuid()) &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 // Makes `bytes` durable under the record's name: written, synced, its folder
@@ -152,11 +144,16 @@ bool has_record(const RecordedDevice &device)
 PendingWrite pending_write(const RecordedDevice &device, Bytes now)
 {
     std::optional<platform::Location> at = platform::locate(device.record().c_str());
-    std::vector<std::uint8_t> file;
-    Pending state = at ? read_record(*at, record_size(device.size) + 1, file) : Pending::None;
-    if (state != Pending::Finish)
-        return {state, {}};
-    std::optional<Record> record = decode_record(file, device.size);
+    platform::Fd fd(at ? ::openat(at->dir, at->name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1);
+    if (!fd)  // a link or a FIFO is no record of ours
+        return {!at || errno == ENOENT ? Pending::None : errno == EACCES ? Pending::Unreadable : Pending::Untrusted, {}};
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !own_record(st))
+        return {Pending::Untrusted, {}};
+    std::vector<std::uint8_t> file(record_size(device.size));
+    std::optional<Record> record;
+    if (st.st_size == static_cast<off_t>(file.size()) && pread_all(fd.get(), file.data(), file.size(), 0) == 0)
+        record = decode_record(file, device.size);
     if (!record)
         return {Pending::Damaged, {}};
     if (!is_tear(now, record->old, record->next))
@@ -212,13 +209,15 @@ DeviceWrite write_recorded(const RecordedDevice &device, int fd, Bytes next)
                       device.record().c_str(), std::strerror(err));
         recorded = err == 0;
     }
-    DeviceWrite result{write_device(fd, next), recorded};
+    int written = write_device(fd, next);
+    // A write that failed before the device changed failed whole: its record goes.
     std::vector<std::uint8_t> now(device.size);
-    if (recorded && (result.error == 0 || (pread_all(fd, now.data(), now.size(), 0) == 0 && now == old))) {
+    bool unchanged = written != 0 && pread_all(fd, now.data(), now.size(), 0) == 0 && now == old;
+    if (recorded && (written == 0 || unchanged)) {
         remove_record(device);
-        result.pending = false;
+        recorded = false;
     }
-    return result;
+    return {written, recorded};
 }
 
 int keep_replaced_image(const RecordedDevice &device, Bytes bytes)
