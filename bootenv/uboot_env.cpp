@@ -24,7 +24,6 @@ const RecordedDevice kUbootDevice{"/dev/uboot", kUbootEnvSize, ".uboot.pending",
 namespace {
 
 const char kDebugLog[] = "/ramdisk/ubootmsg.log";
-const char *const kDevice = kUbootDevice.path;
 
 #define UBOOT_LOG(function, ...) \
     writeDbgMsgToLogFile(kDebugLog, "uboot_env", __LINE__, function, __VA_ARGS__)
@@ -204,7 +203,7 @@ int read_uboot_env(unsigned char *block)
         UBOOT_LOG("read_uboot_env", "Invalid buffer address found.\n");
         return -1;
     }
-    int fd = platform::open(kDevice, O_RDONLY);
+    int fd = platform::open(kUbootDevice.path, O_RDONLY);
     if (fd < 0) {
         UBOOT_LOG("read_uboot_env", "Can't open /dev/uboot. %s\n", std::strerror(errno));
         end_run(-1);
@@ -246,7 +245,7 @@ int write_uboot_env(const unsigned char *block)
         UBOOT_LOG("write_uboot_env", "Invalid buffer address found.\n");
         end_run(-1);
     }
-    int fd = platform::open(kDevice, O_RDWR);
+    int fd = platform::open(kUbootDevice.path, O_RDWR);
     if (fd < 0) {
         UBOOT_LOG("write_uboot_env", "Can't open /dev/uboot. %s\n", std::strerror(errno));
         end_run(-1);

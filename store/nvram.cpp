@@ -19,8 +19,6 @@ const RecordedDevice kEnvDevice{"/dev/env", kRawImageSize, ".env.pending", "env.
 
 namespace {
 
-const char *const kDevice = kEnvDevice.path;
-
 [[noreturn]] void write_failed(int *slot, const char *message, int step, int err)
 {
     std::puts(message);
@@ -67,7 +65,7 @@ void encode_blocks(const unsigned char *data, unsigned char *raw)
 
 void nvram_read(int *slot)
 {
-    int fd = platform::open(kDevice, O_RDONLY);
+    int fd = platform::open(kEnvDevice.path, O_RDONLY);
     if (fd < 0) {
         std::puts("Can't open /dev/env");
         env_lock_release(slot);
@@ -90,7 +88,7 @@ void nvram_read(int *slot)
 void nvram_write(int *slot)
 {
     // Read too: the record of the write keeps what the device held.
-    int fd = platform::open(kDevice, O_RDWR);
+    int fd = platform::open(kEnvDevice.path, O_RDWR);
     if (fd < 0)
         write_failed(slot, "Can't open /dev/env", 267, errno);
     flock(fd, LOCK_EX);
