@@ -267,7 +267,7 @@ struct Injection {
     const char *path;              // the module path whose calls fail
     const char *fault;             // SYSCALL:error=ERRNO
     int status;
-    const char *says;              // on either stream
+    const char *says;              // on either stream, or in syslog
     const char *kept = "";         // a module path that keeps its bytes
 };
 
@@ -285,6 +285,8 @@ TEST(Crash, EachInjectedFailureIsReportedWithItsStatus)
         {{"cfgpull", "-e"}, "/dev/env", "read:error=EIO", 1, "Error reading from NVRAM", "/etc/wrenconf"},
         {{"cfgpull", "-A"}, "/dev/env", "pwrite64:error=EIO", 255, "Write to /dev/env failed", "/dev/env"},
         {{"cfgimage", "new", "/ramdisk/new.bin"}, "/ramdisk", "fsync:error=EIO", 1, "cannot write: Input/output error"},
+        {{"cfgimage", "set", "/dev/env", "rackName=Traced"}, "/etc/.env.pending", "fsync:error=EIO", 0,
+         "Writing /dev/env without a record of the write: /etc/.env.pending: Input/output error"},
     };
     m.make_blank();
     ASSERT_EQ(m.run("cfgpull", {"-a"}).status, 0);
@@ -300,7 +302,7 @@ TEST(Crash, EachInjectedFailureIsReportedWithItsStatus)
             args.push_back(word->starts_with('/') ? m.at(*word).string() : *word);
         RunResult r = m.run("/usr/bin/strace", args, -1, 60, {"ASAN_OPTIONS=detect_leaks=0"});  // LSan cannot trace
         EXPECT_EQ(r.status, row.status);
-        EXPECT_NE((r.out + r.err).find(row.says), std::string::npos) << r.out << r.err;
+        EXPECT_NE((r.out + r.err + m.read("/sim/syslog")).find(row.says), std::string::npos) << r.out << r.err;
         EXPECT_EQ(*row.kept ? m.read(row.kept) : "", kept);
     }
 }
